@@ -1,0 +1,9 @@
+#include "app/globals.h"
+
+QString ApplicationTitle;
+QString TargetPath;
+QString InitialFolder;
+QString TempDir;
+QString TempDownloadPath;
+QString TempImagePath;
+std::atomic<bool> CancelRequested{false};

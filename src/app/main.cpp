@@ -1,0 +1,47 @@
+#include <QMessageBox>
+#include <QScreen>
+
+#include "app/application.h"
+#include "app/globals.h"
+#include "app/instance_name.h"
+#include "app/main_window.h"
+#include "platform/file_icons.h"
+#include "platform/instance_activation.h"
+#include "platform/prompts.h"
+#include "platform/single_instance.h"
+#include "platform/window_font.h"
+
+using namespace yuragi;
+
+int main(int argc, char** argv) {
+  Application app(argc, argv);
+  app.setWindowIcon(ProgramIcon());
+  app.setFont(WindowFont());
+  const QString executable = QCoreApplication::applicationFilePath();
+  const QString instanceName = InstanceName(executable);
+
+  if (IsAlreadyRunning(instanceName)) {
+    // No title has been set yet: the box shows the toolkit's default one.
+    QMessageBox box(QMessageBox::NoIcon, DefaultApplicationTitle(executable),
+                    QStringLiteral("既に起動されています。"), QMessageBox::Ok);
+    box.adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      box.move(screen->geometry().center() - box.rect().center());
+    }
+    box.exec();
+    ActivateRunningInstance(instanceName);
+    return 0;
+  }
+
+  ActivationServer activation(instanceName);
+  ApplicationTitle = ProductName;
+  const std::unique_ptr<Prompts> prompts = MakeDesktopPrompts();
+  app.SetPrompts(prompts.get());
+  QStringList arguments = QCoreApplication::arguments();
+  arguments.removeFirst();
+  TForm1 form(*prompts, arguments);
+  activation.SetWindow(&form);
+  const int code = app.exec();
+  app.SetPrompts(nullptr);
+  return code;
+}

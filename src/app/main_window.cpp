@@ -1,0 +1,276 @@
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <cstdlib>
+#include <ctime>
+
+#include "app/globals.h"
+#include "detect/detection_list_view.h"
+#include "platform/face_colour.h"
+#include "platform/file_icons.h"
+#include "platform/folder_tree.h"
+#include "platform/image_view.h"
+#include "platform/paths.h"
+#include "platform/prompts.h"
+#include "platform/tab_bar.h"
+#include "platform/temp_dir.h"
+#include "platform/time_format.h"
+#include "platform/window_font.h"
+
+using namespace yuragi;
+
+
+TForm1::TForm1(Prompts& prompts, QStringList arguments, QWidget* parent)
+    : QMainWindow(parent), prompts_(prompts), arguments_(std::move(arguments)) {
+  setFont(WindowFont());
+  setWindowIcon(ProgramIcon());
+  CreateStatusBar();
+  auto* pages = new TabPages(this);
+  PageControl1 = pages;
+  PageControl1Tabs = pages->Bar();
+  CreateRefetchPage();
+  CreateDetectionPage();
+  PageControl1->addTab(TabSheet1, QStringLiteral("再取得"));
+  PageControl1->addTab(TabSheet2, QStringLiteral("検出"));
+  auto* central = new QWidget(this);
+  auto* border = new QVBoxLayout(central);
+  border->setContentsMargins(4, 4, 4, 3);
+  border->addWidget(PageControl1);
+  setCentralWidget(central);
+  CreateMainMenu();
+  CreatePopupMenus();
+  CreateDialogs();
+  Timer1 = new QTimer(this);
+  Timer1->setInterval(100);
+
+  // The construction order the rest of the program relies on.
+  SetCaption(ApplicationTitle);
+  setAcceptDrops(true);
+  ApplyStartPlacement();
+  SetCaption(ProductName);
+  PageControl1->setCurrentIndex(0);
+  std::srand(unsigned(std::time(nullptr)));
+  CreateFolderTree();
+  ReadTempDir();
+  ShowStartState();
+  LoadJpegIcon();
+  ConnectHandlers();
+  Timer1->start();
+  Timer1Timer();
+  show();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::ApplyStartPlacement() {
+  // Half the primary screen each way, centred; the folder pane a third.
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  const int width = screen.width() / 2;
+  const int height = screen.height() / 2;
+  resize(width, height);
+  move(screen.x() + (screen.width() - width) / 2, screen.y() + (screen.height() - height) / 2);
+  InitialFolder = FolderPart(QCoreApplication::applicationFilePath());
+  Splitter1->setSizes({width / 3, width - width / 3});
+}
+
+void TForm1::CreateFolderTree() {
+  FolderTree = nullptr;
+  FolderTree = new yuragi::FolderTree(Panel4);
+  Panel4->layout()->addWidget(FolderTree);
+  // Only the start folder may fail; the hint and the handlers always come.
+  FolderTree->SetPath(InitialFolder);
+  FolderTree->setToolTip(QStringLiteral("ダブルクリックで検出開始"));
+  connect(FolderTree, &yuragi::FolderTree::FolderClicked, this, [this] { RunHandler([this] { FolderTreeClick(); }); });
+  connect(FolderTree, &yuragi::FolderTree::FolderDoubleClicked, this,
+          [this] { RunHandler([this] { StartDetection(); }); });
+}
+
+void TForm1::ShowStartState() {
+  StatusPanel1->setText(FolderTree ? FolderTree->SelectedPath() : QString());
+  CancelBtn0->hide();
+  CancelBtn1->hide();
+  Image1->setEnabled(false);
+  Image2->setEnabled(false);
+  Edit2->setEnabled(false);
+  SetFaceColour(Edit2, true);
+  for (QPushButton* button : {BrowseBtn, ReGetBtn, SaveBtn, SaveAsBtn, ClearBtn}) button->setEnabled(false);
+  ListView1->setEnabled(false);
+  ListView1->SetFaceColour(true);
+}
+
+void TForm1::LoadJpegIcon() {
+  ImageList2.clear();
+  ImageList2.push_back(JpegFileIcon());
+}
+
+void TForm1::ConnectHandlers() {
+  auto on = [this](auto* sender, auto signal, void (TForm1::*handler)()) {
+    connect(sender, signal, this, [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
+  };
+  on(Timer1, &QTimer::timeout, &TForm1::Timer1Timer);
+  on(Exit1, &QAction::triggered, &TForm1::Exit1Click);
+  on(CancelBtn0, &QPushButton::clicked, &TForm1::CancelBtn1Click);
+  on(CancelBtn1, &QPushButton::clicked, &TForm1::CancelBtn1Click);
+  on(RefferBtn, &QPushButton::clicked, &TForm1::RefferBtnClick);
+  on(Open1, &QAction::triggered, &TForm1::RefferBtnClick);
+  on(BrowseBtn, &QPushButton::clicked, &TForm1::BrowseBtnClick);
+  on(ReGetBtn, &QPushButton::clicked, &TForm1::ReGetBtnClick);
+  on(SaveBtn, &QPushButton::clicked, &TForm1::SaveBtnClick);
+  on(Save1, &QAction::triggered, &TForm1::SaveBtnClick);
+  on(SaveAsBtn, &QPushButton::clicked, &TForm1::SaveAsBtnClick);
+  on(SaveAs1, &QAction::triggered, &TForm1::SaveAsBtnClick);
+  on(ClearBtn, &QPushButton::clicked, &TForm1::ClearBtnClick);
+  on(Popup1vsIcon, &QAction::triggered, &TForm1::Popup1vsIconClick);
+  on(Popup1vsSmallIcon, &QAction::triggered, &TForm1::Popup1vsSmallIconClick);
+  on(Popup1vsList, &QAction::triggered, &TForm1::Popup1vsListClick);
+  on(Popup1vsReport, &QAction::triggered, &TForm1::Popup1vsReportClick);
+  on(RegetP1, &QAction::triggered, &TForm1::ListView1DblClick);
+  on(CopyToClipP1, &QAction::triggered, &TForm1::CopyToClipP1Click);
+  on(PopupMenu1, &QMenu::aboutToShow, &TForm1::PopupMenu1Popup);
+  on(ListView1, &DetectionListView::RowDoubleClicked, &TForm1::ListView1DblClick);
+  connect(ListView1, &DetectionListView::ColumnClicked, this,
+          [this](int column) { RunHandler([this, column] { ListView1ColumnClick(column); }); });
+  connect(ListView1, &DetectionListView::ContextMenuWanted, this, [this](const QPoint& at) { PopupMenu1->popup(at); });
+  connect(PageControl1, &QTabWidget::currentChanged, this,
+          [this](int index) { RunHandler([this, index] { PageControl1Change(index); }); });
+  for (auto [view, menu] : {std::pair{Image1, PopupMenu21}, std::pair{Image2, PopupMenu22}}) {
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, this, [view, menu](const QPoint& pos) {
+      if (view->isEnabled()) menu->popup(view->mapToGlobal(pos));
+    });
+  }
+  Edit1->installEventFilter(this);
+  Edit2->installEventFilter(this);
+  for (QWidget* watched : {static_cast<QWidget*>(PageControl1), static_cast<QWidget*>(GroupBox5), TabSheet2,
+                           static_cast<QWidget*>(ListView1)}) {
+    watched->installEventFilter(this);
+  }
+}
+
+void TForm1::RunHandler(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& failure) {
+    prompts_.Error(this, ApplicationTitle, QString::fromUtf8(failure.what()));
+  } catch (...) {
+    prompts_.Error(this, ApplicationTitle, QStringLiteral("予期しないエラーが発生しました。"));
+  }
+}
+
+void TForm1::SetCaption(const QString& caption) {
+  setWindowTitle(caption);
+  ApplicationTitle = caption;
+}
+
+void TForm1::FormResize() {
+  PageControl1Tabs->SetTabWidth(PageControl1->width() / 3);
+  PlaceCancelButtons();
+}
+
+void TForm1::PlaceCancelButtons() {
+  // Plain int division rounds toward zero, also for negative differences.
+  CancelBtn0->move((GroupBox5->width() - CancelBtn0->width()) / 2,
+                   (GroupBox5->height() - CancelBtn0->height()) / 2);
+  const int listLeft = ListView1->mapTo(TabSheet2, QPoint(0, 0)).x();
+  CancelBtn1->move(listLeft + (ListView1->width() - CancelBtn1->width()) / 2,
+                   (TabSheet2->height() - CancelBtn1->height()) / 2);
+  CancelBtn0->raise();
+  CancelBtn1->raise();
+}
+
+void TForm1::Timer1Timer() {
+  const QString now = FormatClock(QDateTime::currentDateTime());
+  if (StatusPanel0->text() != now) StatusPanel0->setText(now);
+}
+
+void TForm1::ReadTempDir() { TempDir = PrivateTempDir(); }
+
+void TForm1::Exit1Click() { close(); }
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  FormResize();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FormResize();
+  if (std::exchange(shownOnce_, true)) return;
+  RunHandler([this] { FormShow(); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // Long work runs inside a handler: let it unwind first, then close.
+  if (detectionRunning_ || downloadRunning_) {
+    CancelRequested = true;
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
+  if (!TempDownloadPath.isEmpty()) QFile::remove(TempDownloadPath);
+  if (!TempImagePath.isEmpty()) QFile::remove(TempImagePath);
+  Timer1->stop();
+  event->accept();
+}
+
+void TForm1::FinishPendingClose() {
+  if (!std::exchange(closePending_, false)) return;
+  QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  }
+  if (paths.isEmpty()) return;
+  event->acceptProposedAction();
+  RunHandler([this, &paths] { WMDropFiles(paths); });
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize) {
+    FormResize();
+  } else if (event->type() == QEvent::KeyPress && (watched == Edit1 || watched == Edit2)) {
+    const auto* press = static_cast<QKeyEvent*>(event);
+    if (press->key() == Qt::Key_Return || press->key() == Qt::Key_Enter) {
+      int key = 13;
+      RunHandler([&] {
+        if (watched == Edit1) Edit1KeyPress(Edit1, key);
+        else Edit2KeyPress(Edit2, key);
+      });
+      if (key == 0) return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::SetSaveControlsEnabled(bool enabled) {
+  SaveBtn->setEnabled(enabled);
+  SaveAsBtn->setEnabled(enabled);
+  Save1->setEnabled(enabled);
+  SaveAs1->setEnabled(enabled);
+}
+
+void TForm1::ShowPicture(ImageView* view, bool shown) {
+  view->setVisible(shown);
+  view->setEnabled(shown);
+}

@@ -1,0 +1,215 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+#include "platform/file_filter.h"
+
+class QAction;
+class QActionGroup;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+
+namespace yuragi {
+class DetectionListView;
+class DetectionModel;
+class FixedWidthTabBar;
+class FolderTree;
+class ImageView;
+class Prompts;
+}  // namespace yuragi
+
+// The main window. Controls keep the names of the window layout; handlers
+// are named after control and event, and live in the subsystem folders.
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // prompts answers every message box and file dialog; arguments are the
+  // command-line parameters (without the program name).
+  TForm1(yuragi::Prompts& prompts, QStringList arguments, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // --- controls -----------------------------------------------------------
+  QStatusBar* StatusBar1 = nullptr;
+  QLabel* StatusPanel0 = nullptr;  // clock
+  QLabel* StatusPanel1 = nullptr;  // progress and result texts
+  QTabWidget* PageControl1 = nullptr;
+  yuragi::FixedWidthTabBar* PageControl1Tabs = nullptr;
+  QWidget* TabSheet1 = nullptr;
+  QGroupBox* GroupBox1 = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QPushButton* RefferBtn = nullptr;
+  QWidget* Panel3 = nullptr;
+  QGroupBox* GroupBox2 = nullptr;
+  QLineEdit* Edit2 = nullptr;
+  QPushButton* BrowseBtn = nullptr;
+  QGroupBox* GroupBox3 = nullptr;
+  QWidget* GridPanel1 = nullptr;
+  QGroupBox* GroupBox4 = nullptr;
+  yuragi::ImageView* Image1 = nullptr;
+  QGroupBox* GroupBox5 = nullptr;
+  yuragi::ImageView* Image2 = nullptr;
+  QPushButton* CancelBtn0 = nullptr;
+  QWidget* GridPanel2 = nullptr;
+  QPushButton* ReGetBtn = nullptr;
+  QPushButton* SaveBtn = nullptr;
+  QPushButton* SaveAsBtn = nullptr;
+  QPushButton* ClearBtn = nullptr;
+  QWidget* TabSheet2 = nullptr;
+  QWidget* Panel4 = nullptr;
+  QSplitter* Splitter1 = nullptr;
+  yuragi::DetectionModel* ListModel = nullptr;
+  yuragi::DetectionListView* ListView1 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+  QPushButton* CancelBtn1 = nullptr;
+  yuragi::FolderTree* FolderTree = nullptr;
+
+  // --- main menu ----------------------------------------------------------
+  QMenu* File1 = nullptr;
+  QAction* Open1 = nullptr;
+  QAction* Save1 = nullptr;
+  QAction* SaveAs1 = nullptr;
+  QMenu* N1 = nullptr;
+  QAction* DeskTop1 = nullptr;
+  QAction* StartUp1 = nullptr;
+  QAction* StartMenu1 = nullptr;
+  QAction* Exit1 = nullptr;
+  QMenu* O1 = nullptr;
+  QAction* CloseQuery1 = nullptr;
+  QAction* SaveStatus1 = nullptr;
+  QMenu* Help1 = nullptr;
+  QAction* H1 = nullptr;
+  QAction* About1 = nullptr;
+  QAction* Site1 = nullptr;
+
+  // --- context menus ------------------------------------------------------
+  QMenu* PopupMenu1 = nullptr;
+  QActionGroup* ViewStyleGroup = nullptr;
+  QAction* Popup1vsIcon = nullptr;
+  QAction* Popup1vsSmallIcon = nullptr;
+  QAction* Popup1vsList = nullptr;
+  QAction* Popup1vsReport = nullptr;
+  QAction* RegetP1 = nullptr;
+  QAction* OpenP1 = nullptr;
+  QAction* OpenByP1 = nullptr;
+  QAction* MemoP1 = nullptr;
+  QAction* DeleteP1 = nullptr;
+  QAction* PropertyP1 = nullptr;
+  QAction* RepairP1 = nullptr;
+  QAction* FolderP1 = nullptr;
+  QAction* CopyToClipP1 = nullptr;
+  QMenu* PopupMenu21 = nullptr;
+  QAction* OpenP21 = nullptr;
+  QAction* OpenByP21 = nullptr;
+  QAction* PropertyP21 = nullptr;
+  QMenu* PopupMenu22 = nullptr;
+  QAction* OpenP22 = nullptr;
+  QAction* OpenByP22 = nullptr;
+  QAction* PropertyP22 = nullptr;
+
+  // --- dialogs, image lists, timer ----------------------------------------
+  yuragi::FileDialogSpec OpenPictureDialog1;
+  yuragi::FileDialogSpec SaveDialog1;
+  std::vector<QPixmap> ImageList1;  // 96 x 96 thumbnails, one per row
+  std::vector<QPixmap> ImageList2;  // the JPEG file icon, exactly one
+  std::vector<QPixmap> ImageList3;  // one copy of that icon per row
+  QTimer* Timer1 = nullptr;
+
+  // --- state of the window ------------------------------------------------
+  int SortColumn = 0;       // 0 none; +-(column + 1), sign = direction
+  int64_t FileCount = 0;    // files visited by the current detection run
+  QString UrlFileName;      // file-name part of the URL being fetched
+  QByteArray NewPictureBytes;  // the received bytes behind Image2, unchanged
+
+  // --- application shell --------------------------------------------------
+  void FormResize();
+  void PlaceCancelButtons();
+  void Timer1Timer();
+  void ReadTempDir();
+  void Exit1Click();
+  void SetCaption(const QString& caption);  // window caption and application title
+
+  // --- detection ----------------------------------------------------------
+  void StartDetection();
+  void FolderTreeClick();
+  void CancelBtn1Click();
+  void ListView1ColumnClick(int column);
+  int ListView1Compare(int row1, int row2) const;
+  void ListView1DblClick();
+  void Popup1vsIconClick();
+  void Popup1vsSmallIconClick();
+  void Popup1vsListClick();
+  void Popup1vsReportClick();
+  void PopupMenu1Popup();
+  void CopyToClipP1Click();
+  void PageControl1Change(int index);
+  bool DetectionRunning() const { return detectionRunning_; }
+
+  // --- re-fetch -----------------------------------------------------------
+  void SetTarget();
+  void FormShow();
+  void WMDropFiles(const QStringList& paths);
+  void RefferBtnClick();
+  void Edit1KeyPress(QObject* sender, int& key);
+  void Edit2KeyPress(QObject* sender, int& key);
+  void BrowseBtnClick();
+  void ReGetBtnClick();
+  void BuildTempName();
+  void SaveBtnClick();
+  void SaveAsBtnClick();
+  void ClearBtnClick();
+  bool DownloadRunning() const { return downloadRunning_; }
+
+  yuragi::Prompts& Prompter() const { return prompts_; }
+
+  // Runs a handler; a failure that escapes it is shown in an error box
+  // with the application title, and the program goes on.
+  void RunHandler(const std::function<void()>& handler);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // Construction, in this order.
+  void CreateStatusBar();
+  void CreateRefetchPage();
+  void CreateDetectionPage();
+  void CreateMainMenu();
+  void CreatePopupMenus();
+  void CreateDialogs();
+  void ConnectHandlers();
+  void ApplyStartPlacement();
+  void CreateFolderTree();
+  void ShowStartState();
+  void LoadJpegIcon();
+
+  void SetViewStyle(int style);
+  void SetSaveControlsEnabled(bool enabled);
+  void ShowPicture(yuragi::ImageView* view, bool shown);
+  void FinishPendingClose();
+
+  yuragi::Prompts& prompts_;
+  QStringList arguments_;
+  bool shownOnce_ = false;
+  bool detectionRunning_ = false;
+  bool downloadRunning_ = false;
+  bool closePending_ = false;
+};

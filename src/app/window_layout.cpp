@@ -1,0 +1,158 @@
+// The controls of the main window, placed as the window layout gives them.
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "app/main_window.h"
+#include "detect/detection_list_view.h"
+#include "detect/detection_model.h"
+#include "platform/image_view.h"
+#include "platform/tab_bar.h"
+
+using namespace yuragi;
+
+namespace {
+
+QPushButton* HandButton(const QString& caption, QWidget* parent) {
+  auto* button = new QPushButton(caption, parent);
+  button->setCursor(Qt::PointingHandCursor);
+  return button;
+}
+
+QGroupBox* Group(const QString& caption, QWidget* parent) {
+  auto* box = new QGroupBox(caption, parent);
+  box->setFlat(false);
+  return box;
+}
+
+}  // namespace
+
+void TForm1::CreateStatusBar() {
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setFixedHeight(22);
+  StatusBar1->setSizeGripEnabled(true);
+  StatusPanel0 = new QLabel(StatusBar1);
+  StatusPanel1 = new QLabel(StatusBar1);
+  StatusPanel0->setFixedWidth(160);
+  StatusPanel1->setFixedWidth(450);
+  for (QLabel* panel : {StatusPanel0, StatusPanel1}) {
+    panel->setAlignment(Qt::AlignCenter);
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Sunken);
+    StatusBar1->addWidget(panel);
+  }
+  setStatusBar(StatusBar1);
+}
+
+void TForm1::CreateRefetchPage() {
+  TabSheet1 = new QWidget;
+  auto* page = new QVBoxLayout(TabSheet1);
+  page->setContentsMargins(2, 2, 2, 2);
+  page->setSpacing(2);
+
+  GroupBox1 = Group(QStringLiteral("PC内のファイル(&F)"), TabSheet1);
+  GroupBox1->setFixedHeight(53);
+  Edit1 = new QLineEdit(GroupBox1);
+  RefferBtn = HandButton(QStringLiteral("参照(&R)"), GroupBox1);
+  RefferBtn->setFixedSize(49, 25);
+  auto* row1 = new QHBoxLayout(GroupBox1);
+  row1->setContentsMargins(12, 4, 10, 6);
+  row1->setSpacing(6);
+  row1->addWidget(Edit1, 1);
+  row1->addWidget(RefferBtn);
+  page->addWidget(GroupBox1);
+
+  Panel3 = new QWidget(TabSheet1);
+  auto* panel3 = new QVBoxLayout(Panel3);
+  panel3->setContentsMargins(0, 0, 0, 0);
+  panel3->setSpacing(2);
+  GroupBox2 = Group(QStringLiteral("元の想定URL(&U)"), Panel3);
+  GroupBox2->setFixedHeight(60);
+  Edit2 = new QLineEdit(GroupBox2);
+  BrowseBtn = HandButton(QStringLiteral("確認(&F)"), GroupBox2);
+  BrowseBtn->setFixedSize(49, 25);
+  auto* row2 = new QHBoxLayout(GroupBox2);
+  row2->setContentsMargins(12, 8, 10, 8);
+  row2->setSpacing(6);
+  row2->addWidget(Edit2, 1);
+  row2->addWidget(BrowseBtn);
+  panel3->addWidget(GroupBox2);
+
+  GroupBox3 = Group(QStringLiteral("プレビュー(&P)"), Panel3);
+  auto* previews = new QHBoxLayout(GroupBox3);
+  previews->setContentsMargins(3, 3, 3, 3);
+  previews->setSpacing(3);
+  GridPanel1 = new QWidget(GroupBox3);
+  auto* grid = new QGridLayout(GridPanel1);
+  grid->setContentsMargins(2, 2, 2, 2);
+  grid->setHorizontalSpacing(3);
+  grid->setColumnStretch(0, 1);
+  grid->setColumnStretch(1, 1);
+  GroupBox4 = Group(QString(), GridPanel1);
+  GroupBox5 = Group(QString(), GridPanel1);
+  Image1 = new ImageView(GroupBox4);
+  Image2 = new ImageView(GroupBox5);
+  for (auto [box, image] : {std::pair{GroupBox4, Image1}, std::pair{GroupBox5, Image2}}) {
+    auto* fill = new QVBoxLayout(box);
+    fill->setContentsMargins(4, 4, 4, 4);
+    fill->addWidget(image);
+  }
+  grid->addWidget(GroupBox4, 0, 0);
+  grid->addWidget(GroupBox5, 0, 1);
+  CancelBtn0 = HandButton(QStringLiteral("キャンセル(&C)"), GroupBox5);
+  CancelBtn0->setFixedSize(121, 49);
+  previews->addWidget(GridPanel1, 1);
+
+  GridPanel2 = new QWidget(GroupBox3);
+  GridPanel2->setFixedWidth(125);
+  auto* buttons = new QVBoxLayout(GridPanel2);
+  buttons->setContentsMargins(0, 2, 2, 2);
+  buttons->setSpacing(2);
+  ReGetBtn = HandButton(QStringLiteral("再取得(&G)"), GridPanel2);
+  SaveBtn = HandButton(QStringLiteral("上書き保存(&S)"), GridPanel2);
+  SaveAsBtn = HandButton(QStringLiteral("名前を付けて保存(&A)"), GridPanel2);
+  ClearBtn = HandButton(QStringLiteral("クリア(&C)"), GridPanel2);
+  // Rows of about 25.33 %, 25.33 %, 25.33 % and 24 %.
+  const int shares[] = {76, 76, 76, 72};
+  int i = 0;
+  for (QPushButton* button : {ReGetBtn, SaveBtn, SaveAsBtn, ClearBtn}) {
+    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    buttons->addWidget(button, shares[i++]);
+  }
+  previews->addWidget(GridPanel2);
+  panel3->addWidget(GroupBox3, 1);
+  page->addWidget(Panel3, 1);
+}
+
+void TForm1::CreateDetectionPage() {
+  TabSheet2 = new QWidget;
+  auto* page = new QHBoxLayout(TabSheet2);
+  page->setContentsMargins(0, 0, 0, 0);
+  Splitter1 = new QSplitter(Qt::Horizontal, TabSheet2);
+  Splitter1->setHandleWidth(4);
+  Splitter1->setOpaqueResize(true);
+  Splitter1->setChildrenCollapsible(false);
+  Panel4 = new QWidget(Splitter1);
+  auto* fill = new QVBoxLayout(Panel4);
+  fill->setContentsMargins(0, 0, 0, 0);
+  ListModel = new DetectionModel(this);
+  ListView1 = new DetectionListView(ListModel, Splitter1);
+  Splitter1->addWidget(Panel4);
+  Splitter1->addWidget(ListView1);
+  Splitter1->setStretchFactor(1, 1);
+  page->addWidget(Splitter1);
+
+  Memo1 = new QPlainTextEdit(TabSheet2);
+  Memo1->setFixedSize(90, 41);
+  Memo1->setFocusPolicy(Qt::NoFocus);
+  Memo1->hide();
+  CancelBtn1 = HandButton(QStringLiteral("キャンセル(&C)"), TabSheet2);
+  CancelBtn1->setFixedSize(161, 44);
+}

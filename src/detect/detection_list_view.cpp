@@ -1,0 +1,148 @@
+#include "detect/detection_list_view.h"
+
+#include <QEvent>
+#include <QHeaderView>
+#include <QListView>
+#include <QMouseEvent>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+
+#include "detect/detection_model.h"
+#include "detect/folder_scan.h"
+#include "platform/face_colour.h"
+
+namespace yuragi {
+
+namespace {
+
+// Underlines the item under the mouse.
+class HotTrackDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (option->state & QStyle::State_MouseOver) option->font.setUnderline(true);
+  }
+};
+
+}  // namespace
+
+DetectionListView::DetectionListView(DetectionModel* model, QWidget* parent)
+    : QStackedWidget(parent), model_(model), list_(new QListView(this)), details_(new QTreeView(this)) {
+  list_->setModel(model_);
+  details_->setModel(model_);
+  selection_ = list_->selectionModel();
+  details_->setSelectionModel(selection_);
+  Configure(list_);
+  Configure(details_);
+  details_->setRootIsDecorated(false);
+  details_->setItemsExpandable(false);
+  details_->setUniformRowHeights(true);
+  details_->setAllColumnsShowFocus(true);
+  details_->header()->setSectionsClickable(true);
+  details_->header()->setSortIndicatorShown(false);
+  details_->header()->setStretchLastSection(false);
+  details_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  connect(details_->header(), &QHeaderView::sectionClicked, this, &DetectionListView::ColumnClicked);
+  list_->setTextElideMode(Qt::ElideLeft);
+  list_->setUniformItemSizes(true);
+  addWidget(list_);
+  addWidget(details_);
+  connect(model_, &QAbstractItemModel::rowsInserted, this, [this] {
+    if (style_ == 3) FitColumns();
+  });
+  SetViewStyle(0);
+  setFrameShape(QFrame::NoFrame);
+}
+
+void DetectionListView::Configure(QAbstractItemView* view) {
+  view->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view->setSelectionMode(QAbstractItemView::SingleSelection);
+  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view->setItemDelegate(new HotTrackDelegate(view));
+  view->setMouseTracking(true);
+  view->setAttribute(Qt::WA_Hover);
+  view->viewport()->setAttribute(Qt::WA_Hover);
+  view->viewport()->installEventFilter(this);
+  view->setContextMenuPolicy(Qt::CustomContextMenu);
+  view->setFrameShape(QFrame::NoFrame);
+  QPalette colours = view->palette();
+  colours.setColor(QPalette::Inactive, QPalette::Highlight, colours.color(QPalette::Active, QPalette::Highlight));
+  colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                   colours.color(QPalette::Active, QPalette::HighlightedText));
+  view->setPalette(colours);
+  connect(view, &QAbstractItemView::doubleClicked, this, &DetectionListView::RowDoubleClicked);
+  connect(view, &QWidget::customContextMenuRequested, this,
+          [this, view](const QPoint& pos) { emit ContextMenuWanted(view->viewport()->mapToGlobal(pos)); });
+}
+
+void DetectionListView::SetViewStyle(int style) {
+  style_ = style;
+  if (style == 3) {
+    setCurrentWidget(details_);
+    details_->setIconSize(QSize(16, 16));
+    FitColumns();
+  } else {
+    setCurrentWidget(list_);
+    list_->setResizeMode(QListView::Adjust);
+    list_->setWrapping(true);
+    list_->setMovement(QListView::Static);
+    if (style == 0) {
+      list_->setViewMode(QListView::IconMode);
+      list_->setIconSize(QSize(kThumbnailSize, kThumbnailSize));
+      list_->setGridSize(QSize(kThumbnailSize + 64, kThumbnailSize + 40));
+      list_->setFlow(QListView::LeftToRight);
+      list_->setWordWrap(true);
+    } else {
+      list_->setViewMode(QListView::ListMode);
+      list_->setIconSize(QSize(16, 16));
+      list_->setGridSize(QSize());
+      list_->setWordWrap(false);
+      list_->setFlow(style == 1 ? QListView::LeftToRight : QListView::TopToBottom);
+      if (style == 1) list_->setGridSize(QSize(260, 22));
+    }
+  }
+  const int row = SelectedRow();
+  if (row >= 0) ScrollToRow(row);
+}
+
+QAbstractItemView* DetectionListView::CurrentView() const {
+  return style_ == 3 ? static_cast<QAbstractItemView*>(details_) : list_;
+}
+
+int DetectionListView::SelectedRow() const {
+  const QModelIndexList rows = selection_->selectedRows();
+  return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void DetectionListView::SelectRow(int row) {
+  const QModelIndex index = model_->index(row, 0);
+  selection_->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void DetectionListView::ScrollToRow(int row) { CurrentView()->scrollTo(model_->index(row, 0)); }
+
+void DetectionListView::FitColumns() {
+  for (int column = 0; column < 3; ++column) details_->resizeColumnToContents(column);
+}
+
+void DetectionListView::SetFaceColour(bool face) {
+  yuragi::SetFaceColour(list_, face);
+  yuragi::SetFaceColour(details_, face);
+}
+
+bool DetectionListView::eventFilter(QObject* watched, QEvent* event) {
+  // A hand over an item, the normal pointer elsewhere.
+  if (event->type() == QEvent::MouseMove || event->type() == QEvent::HoverMove) {
+    auto* viewport = static_cast<QWidget*>(watched);
+    QPoint pos = viewport->mapFromGlobal(QCursor::pos());
+    if (event->type() == QEvent::MouseMove) pos = static_cast<QMouseEvent*>(event)->position().toPoint();
+    const bool overItem = CurrentView()->indexAt(pos).isValid();
+    viewport->setCursor(overItem ? Qt::PointingHandCursor : Qt::ArrowCursor);
+  }
+  return QStackedWidget::eventFilter(watched, event);
+}
+
+}  // namespace yuragi

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QStackedWidget>
+
+class QListView;
+class QTreeView;
+class QItemSelectionModel;
+class QAbstractItemView;
+
+namespace yuragi {
+
+class DetectionModel;
+
+// The detection list: one model shown as thumbnails (0), small icons (1),
+// a list (2) or details (3).
+class DetectionListView : public QStackedWidget {
+  Q_OBJECT
+ public:
+  explicit DetectionListView(DetectionModel* model, QWidget* parent = nullptr);
+
+  void SetViewStyle(int style);
+  int ViewStyle() const { return style_; }
+  QAbstractItemView* CurrentView() const;
+
+  int SelectedRow() const;  // -1 when none
+  void SelectRow(int row);
+  void ScrollToRow(int row);
+  void FitColumns();
+
+  // Button-face colour until the first run, window colour afterwards.
+  void SetFaceColour(bool face);
+
+ signals:
+  void RowDoubleClicked();
+  void ColumnClicked(int column);
+  void ContextMenuWanted(const QPoint& globalPos);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void Configure(QAbstractItemView* view);
+
+  DetectionModel* model_;
+  QListView* list_;
+  QTreeView* details_;
+  QItemSelectionModel* selection_;
+  int style_ = 0;
+};
+
+}  // namespace yuragi

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QIcon>
+#include <QString>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace yuragi {
+
+// The rows of the detection list, shared by all four view styles.
+class DetectionModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  struct Row {
+    QString caption;                  // full path
+    QString sizeText;                 // " #,0"
+    std::optional<QString> timeText;  // missing when the time could not be read
+    QIcon icon;                       // thumbnail and small icon
+  };
+
+  using QAbstractTableModel::QAbstractTableModel;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  void Append(Row row);
+  void Clear();
+  void Remove(int row);
+  const Row& At(int row) const { return rows_[size_t(row)]; }
+
+  // Stable sort by a three-way comparison; selection and other persistent
+  // indexes follow their rows.
+  void Sort(const std::function<int(const Row&, const Row&)>& compare);
+
+ private:
+  std::vector<Row> rows_;
+};
+
+}  // namespace yuragi

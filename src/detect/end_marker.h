@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+namespace yuragi {
+
+// True when FF D9 starts at one of size-2 ... size-18: at most 16 bytes
+// may follow the end-of-image marker. Every failure gives false.
+bool HasJpegEndMarker(const std::string& path) noexcept;
+
+}  // namespace yuragi

@@ -1,0 +1,65 @@
+#include "platform/folder_tree.h"
+
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QMouseEvent>
+
+namespace yuragi {
+
+FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new QFileSystemModel(this)) {
+  model_->setOption(QFileSystemModel::DontWatchForChanges);
+  model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+  model_->setRootPath(QStringLiteral("/"));
+  setModel(model_);
+  for (int column = 1; column < model_->columnCount(); ++column) hideColumn(column);
+  header()->hide();
+  header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  header()->setStretchLastSection(false);
+  setSelectionMode(SingleSelection);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  // A double-click starts a run; it must not also open or close the folder.
+  setExpandsOnDoubleClick(false);
+  setAnimated(false);
+  // Keep the selection visible while another control has the focus.
+  QPalette colours = palette();
+  colours.setColor(QPalette::Inactive, QPalette::Highlight, colours.color(QPalette::Active, QPalette::Highlight));
+  colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                   colours.color(QPalette::Active, QPalette::HighlightedText));
+  setPalette(colours);
+  connect(this, &QTreeView::clicked, this, &FolderTree::FolderClicked);
+}
+
+bool FolderTree::SetPath(const QString& folder) {
+  const QFileInfo info(folder);
+  if (folder.isEmpty() || !info.isDir()) return false;
+  const QModelIndex index = model_->index(info.absoluteFilePath());
+  if (!index.isValid()) return false;
+  for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) expand(up);
+  setCurrentIndex(index);
+  scrollTo(index);
+  return true;
+}
+
+QString FolderTree::SelectedPath() const {
+  const QModelIndex index = currentIndex();
+  return index.isValid() ? model_->filePath(index) : QString();
+}
+
+void FolderTree::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (index.isValid()) setCurrentIndex(index);
+    return;
+  }
+  QTreeView::mousePressEvent(event);
+}
+
+void FolderTree::mouseDoubleClickEvent(QMouseEvent* event) {
+  QTreeView::mouseDoubleClickEvent(event);
+  if (event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid()) {
+    emit FolderDoubleClicked();
+  }
+}
+
+}  // namespace yuragi

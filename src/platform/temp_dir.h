@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+namespace yuragi {
+
+// This user's private folder under the system temporary folder, with a
+// trailing "/": created 0700 and used only if it is a real folder owned by
+// this user; otherwise a fresh private folder is made.
+QString PrivateTempDir();
+
+// The folder for the single-instance lock and socket: $XDG_RUNTIME_DIR if
+// usable, else the private temporary folder. With a trailing "/".
+QString RuntimeDir();
+
+}  // namespace yuragi

@@ -1,0 +1,167 @@
+// The re-fetch button: download the URL box's URL, preview what arrived.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <stdexcept>
+
+#include "app/globals.h"
+#include "app/main_window.h"
+#include "platform/http_client.h"
+#include "platform/image_view.h"
+#include "platform/number_format.h"
+#include "platform/output_file.h"
+#include "platform/paths.h"
+#include "platform/picture_loader.h"
+#include "platform/prompts.h"
+#include "refetch/download.h"
+
+using namespace yuragi;
+
+namespace {
+
+// The count caption need not repaint faster than a screen shows it.
+constexpr qint64 kCaptionInterval = 30;
+constexpr qint64 kMessageInterval = 8;
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+// Keeps the "transfer running" flag true for exactly the handler's extent.
+struct RunningFlag {
+  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~RunningFlag() { flag_ = false; }
+  bool& flag_;
+};
+
+}  // namespace
+
+void TForm1::BuildTempName() {
+  ReadTempDir();
+  TempDownloadPath = TempDownloadName(TempDir, QDateTime::currentDateTime(), FileNamePart(TargetPath));
+  TempImagePath = TempDir + TempImageName;
+}
+
+void TForm1::ReGetBtnClick() {
+  if (downloadRunning_) return;
+  ShowPicture(Image2, false);
+  NewPictureBytes.clear();
+  SetSaveControlsEnabled(false);
+  GroupBox3->repaint();
+
+  const QString url = DownloadUrl(Edit2->text());
+  UrlFileName = UrlFileNameOf(url);
+  const QString targetName = FileNamePart(TargetPath);
+  SetCaption(UrlFileName + QStringLiteral(" - ") + ProductName);
+  StatusPanel1->setText(UrlFileName + QStringLiteral(" を探しています"));
+  StatusBar1->repaint();
+
+  ReGetBtn->setEnabled(false);
+  const RunningFlag running(downloadRunning_);
+  // While the headers are awaited the window repaints, but takes no input.
+  const auto waitForHeaders = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
+  HttpError openError;
+  std::unique_ptr<HttpRequest> request = HttpRequest::Open(WireUrl(url), waitForHeaders, &openError);
+  if (!request) {
+    StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
+    BrowseBtn->setFocus();
+    ReGetBtn->setEnabled(true);
+    FinishPendingClose();
+    return;
+  }
+
+  BuildTempName();
+  std::string createError;
+  std::unique_ptr<OutputFile> file = OutputFile::Create(NativePath(TempDownloadPath), &createError);
+  if (!file) {
+    ReGetBtn->setEnabled(true);
+    FinishPendingClose();
+    throw std::runtime_error(QStringLiteral("ファイル \"%1\" を作成できません。%2")
+                                 .arg(TempDownloadPath, QString::fromLocal8Bit(createError.c_str()))
+                                 .toStdString());
+  }
+  StatusPanel1->setText(UrlFileName + QStringLiteral(" をダウンロードしています"));
+  PlaceCancelButtons();
+  CancelBtn0->show();
+  CancelRequested = false;
+
+  QElapsedTimer captionClock, messageClock;
+  captionClock.start();
+  messageClock.start();
+  TransferSteps steps;
+  steps.cancelRequested = &CancelRequested;
+  steps.processMessages = [&messageClock] {
+    if (messageClock.elapsed() < kMessageInterval) return;
+    QCoreApplication::processEvents();
+    messageClock.restart();
+  };
+  uint64_t shown = 0;
+  steps.showCount = [&](uint64_t total) {
+    shown = total;
+    if (captionClock.elapsed() < kCaptionInterval) return;
+    GroupBox5->setTitle(FormatByteSize(int64_t(total)));
+    captionClock.restart();
+  };
+  const TransferResult transfer = TransferToFile(*request, *file, steps);
+  GroupBox5->setTitle(FormatByteSize(int64_t(shown)));
+
+  if (transfer.end != TransferEnd::Finished) {
+    file.reset();
+    request.reset();
+    QFile::remove(TempDownloadPath);
+    CancelBtn0->hide();
+    ReGetBtn->setEnabled(true);
+    BrowseBtn->setFocus();
+    if (transfer.end == TransferEnd::ReadFailed) {
+      const qsizetype cut = std::max(url.lastIndexOf(QLatin1Char(':')), url.lastIndexOf(QLatin1Char('\\')));
+      prompts_.Message(this, ApplicationTitle,
+                       QStringLiteral("http:") + url.mid(cut + 1) + QStringLiteral(" を取得できませんでした。0"));
+    } else {
+      prompts_.Message(this, ApplicationTitle, QStringLiteral("画像を取得できませんでした。1"));
+    }
+    StatusPanel1->setText(targetName + QStringLiteral(" を取得できませんでした"));
+    FinishPendingClose();
+    return;
+  }
+
+  CancelBtn0->hide();
+  QString done = UrlFileName + QStringLiteral(" をダウンロードしました");
+  if (GroupBox4->title() == GroupBox5->title()) done += QStringLiteral("（同サイズ）");
+  StatusPanel1->setText(done);
+  file.reset();
+  request.reset();
+
+  // An empty answer is no picture: nothing empty may be saved over a file.
+  const QByteArray received = ReadAll(TempDownloadPath);
+  const QPixmap picture = received.isEmpty() ? QPixmap() : JpegPreview(received);
+  const bool loaded = !picture.isNull();
+  if (loaded) {
+    Image2->SetPicture(picture);
+    ShowPicture(Image2, true);
+    NewPictureBytes = received;
+    WriteNewFile(TempImagePath, received, nullptr);
+  } else {
+    prompts_.Message(this, ApplicationTitle, QStringLiteral("画像が見つかりません。404"));
+    StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
+    BrowseBtn->setFocus();
+  }
+  QFile::remove(TempDownloadPath);
+  ReGetBtn->setEnabled(true);
+  PageControl1->setCurrentIndex(0);
+  if (loaded) SetSaveControlsEnabled(true);
+  if (CancelRequested) {
+    ReGetBtn->setFocus();
+    StatusPanel1->setText(UrlFileName + QStringLiteral(" のダウンロードをキャンセルしました"));
+  } else if (loaded) {
+    SaveBtn->setFocus();
+  }
+  FinishPendingClose();
+}

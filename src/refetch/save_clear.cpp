@@ -1,0 +1,67 @@
+// Writing the received picture out, and clearing the re-fetch tab.
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <stdexcept>
+
+#include "app/globals.h"
+#include "app/main_window.h"
+#include "platform/face_colour.h"
+#include "platform/image_view.h"
+#include "platform/output_file.h"
+#include "platform/paths.h"
+#include "platform/prompts.h"
+
+using namespace yuragi;
+
+namespace {
+
+[[noreturn]] void CannotCreate(const QString& path, const QString& reason) {
+  throw std::runtime_error(QStringLiteral("ファイル \"%1\" を作成できません。%2").arg(path, reason).toStdString());
+}
+
+}  // namespace
+
+void TForm1::SaveBtnClick() {
+  if (!prompts_.Question(this, QStringLiteral("確認"), QStringLiteral("上書き保存します。よろしいですか？"))) return;
+  if (NewPictureBytes.isEmpty()) CannotCreate(TargetPath, QStringLiteral("受信したデータがありません。"));
+  QString reason;
+  if (!ReplaceFileAtomically(TargetPath, NewPictureBytes, &reason)) {
+    // The folder may have gone since the target was chosen: make it again.
+    const QString folder = FolderPart(TargetPath);
+    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+      throw std::runtime_error("ディレクトリを作成できません");
+    }
+    if (!ReplaceFileAtomically(TargetPath, NewPictureBytes, &reason)) CannotCreate(TargetPath, reason);
+  }
+  StatusPanel1->setText(FileNamePart(TargetPath) + QStringLiteral(" を更新しました。"));
+}
+
+void TForm1::SaveAsBtnClick() {
+  SaveDialog1.initialFolder = FolderPart(TargetPath);
+  const QString chosen = prompts_.SaveFile(this, SaveDialog1);
+  if (chosen.isEmpty()) return;
+  if (NewPictureBytes.isEmpty()) CannotCreate(chosen, QStringLiteral("受信したデータがありません。"));
+  QString reason;
+  if (!ReplaceFileAtomically(chosen, NewPictureBytes, &reason)) CannotCreate(chosen, reason);
+  StatusPanel1->setText(FileNamePart(chosen) + QStringLiteral(" に保存しました。"));
+}
+
+void TForm1::ClearBtnClick() {
+  // A running transfer keeps its texts and captions until it ends.
+  if (downloadRunning_) return;
+  ShowPicture(Image1, false);
+  ShowPicture(Image2, false);
+  for (QPushButton* button : {ReGetBtn, BrowseBtn, ClearBtn}) button->setEnabled(false);
+  SetSaveControlsEnabled(false);
+  Edit1->clear();
+  Edit2->clear();
+  Edit2->setEnabled(false);
+  SetFaceColour(Edit2, true);
+  StatusPanel1->clear();
+  GroupBox4->setTitle(QString());
+  GroupBox5->setTitle(QString());
+  SetCaption(ProductName);
+}

@@ -1,0 +1,118 @@
+// Choosing the target file: command line, drop, open dialog, Enter in the
+// path box and the detection list's double-click all end in SetTarget.
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QUrl>
+
+#include "app/globals.h"
+#include "app/main_window.h"
+#include "platform/face_colour.h"
+#include "platform/file_info.h"
+#include "platform/image_view.h"
+#include "platform/number_format.h"
+#include "platform/paths.h"
+#include "platform/picture_loader.h"
+#include "platform/prompts.h"
+#include "refetch/source_url.h"
+
+using namespace yuragi;
+
+namespace {
+
+QString TargetCaption() { return FileNamePart(TargetPath) + QStringLiteral(" - ") + ProductName; }
+
+}  // namespace
+
+void TForm1::SetTarget() {
+  const QString path = Edit1->text();
+  Edit2->setText(BuildSourceUrl(path));
+  Edit2->setEnabled(true);
+  SetFaceColour(Edit2, false);
+  BrowseBtn->setEnabled(true);
+  const uint64_t size = FileSizeOf(NativePath(path));
+  if (size == 0) {
+    ShowPicture(Image1, false);
+  } else {
+    ShowPicture(Image1, true);
+    const QPixmap picture = LoadPicture(path);
+    const QString name = FileNamePart(path);
+    if (!picture.isNull()) {
+      Image1->SetPicture(picture);
+      StatusPanel1->setText(name + QStringLiteral(" をセットしました"));
+    } else {
+      ShowPicture(Image1, false);
+      StatusPanel1->setText(name + QStringLiteral(" は画像でない可能性があります"));
+    }
+  }
+  ShowPicture(Image2, false);
+  ReGetBtn->setEnabled(true);
+  PageControl1->setCurrentIndex(0);
+  ReGetBtn->setFocus();
+  ClearBtn->setEnabled(true);
+  GroupBox4->setTitle(FormatByteSize(int64_t(size)));
+  GroupBox5->setTitle(QString());
+}
+
+void TForm1::FormShow() {
+  if (arguments_.isEmpty()) return;
+  if (arguments_.size() > 1) {
+    prompts_.Error(this, ApplicationTitle, QStringLiteral("複数のファイルは受け取れません。"));
+  }
+  QString path = arguments_.first();
+  if (QFileInfo(path).isRelative() && !path.isEmpty()) path = QFileInfo(path).absoluteFilePath();
+  TargetPath = path;
+  Edit1->setText(path);
+  SetTarget();
+  StatusPanel1->setText(FileNamePart(TargetPath) + QStringLiteral(" を受取りました。"));
+  SetCaption(TargetCaption());
+}
+
+void TForm1::WMDropFiles(const QStringList& paths) {
+  // A transfer keeps its own target, texts and captions until it ends.
+  if (paths.isEmpty() || downloadRunning_) return;
+  TargetPath = paths.first();
+  Edit1->setText(TargetPath);
+  SetTarget();
+  StatusPanel1->setText(FileNamePart(TargetPath) + QStringLiteral(" を受取りました。"));
+  SetCaption(TargetCaption());
+  SetSaveControlsEnabled(false);
+}
+
+void TForm1::RefferBtnClick() {
+  if (downloadRunning_) return;
+  ShowPicture(Image2, false);
+  OpenPictureDialog1.initialFolder = InitialFolder;
+  const QString chosen = prompts_.OpenFile(this, OpenPictureDialog1);
+  if (chosen.isEmpty()) return;
+  TargetPath = chosen;
+  Edit1->setText(chosen);
+  SetTarget();
+  SetCaption(TargetCaption());
+  SetSaveControlsEnabled(false);
+}
+
+void TForm1::Edit1KeyPress(QObject*, int& key) {
+  if (key != 13) return;
+  key = 0;
+  if (downloadRunning_) return;
+  TargetPath = Edit1->text();
+  SetTarget();
+  SetCaption(TargetCaption());
+  SetSaveControlsEnabled(false);
+}
+
+void TForm1::Edit2KeyPress(QObject*, int& key) {
+  if (key == 13) key = 0;
+}
+
+void TForm1::BrowseBtnClick() {
+  if (!prompts_.Question(this, QStringLiteral("確認"), QStringLiteral("ブラウザを起動します。よろしいですか？"))) {
+    return;
+  }
+  QDesktopServices::openUrl(QUrl(Edit2->text()));
+}

@@ -1,0 +1,101 @@
+#include "jpeg_writer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include <jpeglib.h>
+
+namespace yuragi::testing {
+
+void PatternPixel(const JpegSpec& spec, int x, int y, uint8_t rgb[3]) {
+  const double fx = double(x) / std::max(1, spec.width - 1);
+  const double fy = double(y) / std::max(1, spec.height - 1);
+  const double phase = spec.seed * 0.7;
+  rgb[0] = uint8_t(127.5 + 127.5 * std::sin(6.0 * fx + phase));
+  rgb[1] = uint8_t(127.5 + 127.5 * std::cos(5.0 * fy + phase * 0.5));
+  rgb[2] = uint8_t(255.0 * (0.5 * fx + 0.5 * fy));
+}
+
+std::vector<uint8_t> EncodeJpeg(const JpegSpec& spec) {
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr errors{};
+  cinfo.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = JDIMENSION(spec.width);
+  cinfo.image_height = JDIMENSION(spec.height);
+  switch (spec.kind) {
+    case JpegKind::Grayscale:
+      cinfo.input_components = 1;
+      cinfo.in_color_space = JCS_GRAYSCALE;
+      break;
+    case JpegKind::Cmyk:
+      cinfo.input_components = 4;
+      cinfo.in_color_space = JCS_CMYK;
+      break;
+    default:
+      cinfo.input_components = 3;
+      cinfo.in_color_space = JCS_RGB;
+      break;
+  }
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, spec.quality, TRUE);
+  if (spec.kind == JpegKind::Progressive) jpeg_simple_progression(&cinfo);
+  if (spec.kind == JpegKind::Arithmetic) cinfo.arith_code = TRUE;
+  if (spec.kind == JpegKind::Cmyk) jpeg_set_colorspace(&cinfo, JCS_CMYK);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<uint8_t> row(size_t(spec.width) * size_t(cinfo.input_components));
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const int y = int(cinfo.next_scanline);
+    for (int x = 0; x < spec.width; ++x) {
+      uint8_t rgb[3];
+      PatternPixel(spec, x, y, rgb);
+      if (spec.kind == JpegKind::Grayscale) {
+        row[size_t(x)] = uint8_t((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114) / 1000);
+      } else if (spec.kind == JpegKind::Cmyk) {
+        // Plain (not inverted) ink values with no black.
+        row[size_t(x) * 4] = uint8_t(255 - rgb[0]);
+        row[size_t(x) * 4 + 1] = uint8_t(255 - rgb[1]);
+        row[size_t(x) * 4 + 2] = uint8_t(255 - rgb[2]);
+        row[size_t(x) * 4 + 3] = 0;
+      } else {
+        row[size_t(x) * 3] = rgb[0];
+        row[size_t(x) * 3 + 1] = rgb[1];
+        row[size_t(x) * 3 + 2] = rgb[2];
+      }
+    }
+    JSAMPROW pointer = row.data();
+    jpeg_write_scanlines(&cinfo, &pointer, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  std::vector<uint8_t> out(buffer, buffer + size);
+  jpeg_destroy_compress(&cinfo);
+  std::free(buffer);
+  return out;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  WriteFile(path, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<uint8_t> Truncated(const std::vector<uint8_t>& bytes, size_t keep) {
+  return std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(std::min(keep, bytes.size())));
+}
+
+}  // namespace yuragi::testing

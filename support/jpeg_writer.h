@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Real JPEG files for tests, benchmarks and the demo, written with libjpeg.
+namespace yuragi::testing {
+
+enum class JpegKind { Baseline, Progressive, Grayscale, Cmyk, Arithmetic };
+
+struct JpegSpec {
+  int width = 64;
+  int height = 48;
+  JpegKind kind = JpegKind::Baseline;
+  int quality = 85;
+  uint32_t seed = 1;  // picks the pattern
+};
+
+// A smooth, varied test picture as RGB (or CMYK for that kind).
+std::vector<uint8_t> EncodeJpeg(const JpegSpec& spec);
+
+// Pixel of the pattern, so decoders can be checked against it.
+void PatternPixel(const JpegSpec& spec, int x, int y, uint8_t rgb[3]);
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+void WriteFile(const std::string& path, const std::string& bytes);
+std::vector<uint8_t> ReadFile(const std::string& path);
+
+// Bytes [0, keep) of a stream: a download cut short.
+std::vector<uint8_t> Truncated(const std::vector<uint8_t>& bytes, size_t keep);
+
+}  // namespace yuragi::testing
