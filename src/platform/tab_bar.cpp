@@ -11,9 +11,8 @@ FixedWidthTabBar::FixedWidthTabBar(QWidget* parent) : QTabBar(parent) {
 void FixedWidthTabBar::SetTabWidth(int width) {
   if (width == width_) return;
   width_ = width;
+  setElideMode(elideMode());  // makes the bar lay its tabs out again
   updateGeometry();
-  adjustSize();
-  update();
 }
 
 QSize FixedWidthTabBar::tabSizeHint(int index) const {
