@@ -58,11 +58,11 @@ std::vector<uint8_t> EncodeJpeg(const JpegSpec& spec) {
       if (spec.kind == JpegKind::Grayscale) {
         row[size_t(x)] = uint8_t((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114) / 1000);
       } else if (spec.kind == JpegKind::Cmyk) {
-        // Plain (not inverted) ink values with no black.
-        row[size_t(x) * 4] = uint8_t(255 - rgb[0]);
-        row[size_t(x) * 4 + 1] = uint8_t(255 - rgb[1]);
-        row[size_t(x) * 4 + 2] = uint8_t(255 - rgb[2]);
-        row[size_t(x) * 4 + 3] = 0;
+        // libjpeg writes an Adobe marker, so inks are stored inverted.
+        row[size_t(x) * 4] = rgb[0];
+        row[size_t(x) * 4 + 1] = rgb[1];
+        row[size_t(x) * 4 + 2] = rgb[2];
+        row[size_t(x) * 4 + 3] = 255;
       } else {
         row[size_t(x) * 3] = rgb[0];
         row[size_t(x) * 3 + 1] = rgb[1];

@@ -159,7 +159,8 @@ std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeReque
 namespace {
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so a FIFO named like a picture cannot stall the walk.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   const std::unique_ptr<int, void (*)(int*)> closer(new int(fd), [](int* p) {
     ::close(*p);

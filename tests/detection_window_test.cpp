@@ -1,0 +1,128 @@
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "detect/detection_list_view.h"
+#include "detect/detection_model.h"
+#include "jpeg_writer.h"
+#include "platform/folder_tree.h"
+#include "window_fixture.h"
+
+using namespace yuragi;
+using namespace yuragi::testing;
+
+namespace {
+
+class DetectionWindow : public WindowTest {
+ protected:
+  void Cut(const QString& relative, uint32_t seed = 1) {
+    const QString path = Path(relative);
+    QDir().mkpath(QFileInfo(path).path());
+    const std::vector<uint8_t> bytes = EncodeJpeg({120, 90, JpegKind::Baseline, 85, seed});
+    WriteFile(path.toStdString(), Truncated(bytes, bytes.size() * 2 / 3));
+  }
+  void Whole(const QString& relative) {
+    QDir().mkpath(QFileInfo(Path(relative)).path());
+    WriteFile(Path(relative).toStdString(), EncodeJpeg({120, 90}));
+  }
+  // Enough cut pictures that decoding them takes a while.
+  void Many(int count) {
+    const std::vector<uint8_t> bytes = EncodeJpeg({400, 300, JpegKind::Baseline, 85, 9});
+    const std::vector<uint8_t> cut = Truncated(bytes, bytes.size() * 2 / 3);
+    for (int i = 0; i < count; ++i) {
+      const QString path = Path(QStringLiteral("many/d%1/f%2.jpg").arg(i % 20).arg(i));
+      QDir().mkpath(QFileInfo(path).path());
+      WriteFile(path.toStdString(), cut);
+    }
+  }
+  void RunOn(TForm1& f, const QString& folder) {
+    ASSERT_TRUE(f.FolderTree->SetPath(folder));
+    f.StartDetection();
+  }
+};
+
+}  // namespace
+
+TEST_F(DetectionWindow, ARunListsTheTruncatedFilesWithTheirRows) {
+  Cut("a.JPG");
+  Cut("b.jpeg", 2);
+  Cut("c.jpe");
+  Whole("d.jpg");
+  WriteFile(Path("e.txt").toStdString(), std::string("text"));
+  TForm1& f = Open();
+  RunOn(f, dir.path());
+  EXPECT_EQ(f.StatusPanel1->text(), "2 / 5 検出しました");
+  EXPECT_EQ(f.FileCount, 5);
+  ASSERT_EQ(f.ListModel->rowCount(), 2);
+  EXPECT_TRUE(f.ListView1->isEnabled());
+  EXPECT_TRUE(f.CancelBtn1->isHidden());
+  EXPECT_EQ(f.ImageList1.size(), 2u);
+  EXPECT_EQ(f.ImageList3.size(), 2u);
+  EXPECT_EQ(f.ImageList1[0].size(), QSize(96, 96));
+  const DetectionModel::Row& row = f.ListModel->At(0);
+  EXPECT_TRUE(row.caption.startsWith(dir.path() + "/"));
+  const qint64 size = QFileInfo(row.caption).size();
+  EXPECT_EQ(row.sizeText, " " + QLocale().toString(size));
+  ASSERT_TRUE(row.timeText);
+  EXPECT_TRUE(row.timeText->startsWith(QFileInfo(row.caption).lastModified().toString("yyyy/MM/dd")));
+
+  // A second run replaces the rows; an empty folder says so.
+  QDir().mkpath(Path("empty"));
+  RunOn(f, Path("empty"));
+  EXPECT_EQ(f.ListModel->rowCount(), 0);
+  EXPECT_TRUE(f.ImageList1.empty());
+  EXPECT_EQ(f.StatusPanel1->text(), "0 / 0 該当ありません");
+}
+
+TEST_F(DetectionWindow, DuringARunTheListIsOffAndCancelStopsIt) {
+  Many(400);
+  TForm1& f = Open();
+  bool listWasOff = false, buttonWasShown = false;
+  QTimer::singleShot(0, &f, [&] {
+    listWasOff = !f.ListView1->isEnabled();
+    buttonWasShown = !f.CancelBtn1->isHidden();
+    f.StartDetection();  // a second double-click: no nested run
+    f.CancelBtn1->click();
+  });
+  RunOn(f, Path("many"));
+  EXPECT_TRUE(listWasOff);
+  EXPECT_TRUE(buttonWasShown);
+  EXPECT_GT(f.FileCount, 0);
+  EXPECT_LT(f.FileCount, 400);
+  EXPECT_TRUE(f.StatusPanel1->text().endsWith(" 検出しました"));
+  EXPECT_EQ(f.StatusPanel1->text().split(" / ")[0].toInt(), f.ListModel->rowCount());
+  EXPECT_TRUE(CancelRequested);
+  EXPECT_TRUE(f.CancelBtn1->isHidden());
+  EXPECT_TRUE(f.ListView1->isEnabled());
+}
+
+TEST_F(DetectionWindow, ClosingDuringARunWaitsForTheWalkToUnwind) {
+  Many(400);
+  TForm1& f = Open();
+  bool stillOpenInside = false;
+  QTimer::singleShot(0, &f, [&] {
+    f.close();
+    stillOpenInside = f.isVisible();
+  });
+  RunOn(f, Path("many"));
+  EXPECT_TRUE(stillOpenInside);
+  EXPECT_LT(f.FileCount, 400);
+  Settle(50);
+  EXPECT_FALSE(f.isVisible());
+}
+
+TEST_F(DetectionWindow, AClickShowsTheFolderShortenedToFit) {
+  QDir().mkpath(Path("photos/2007/summer"));
+  TForm1& f = Open();
+  ASSERT_TRUE(f.FolderTree->SetPath(Path("photos/2007/summer")));
+  f.FolderTreeClick();
+  EXPECT_EQ(f.StatusPanel1->text(), Path("photos/2007/summer"));
+  f.StatusBar1->setFixedWidth(f.StatusPanel0->width() + 80 + 60);
+  f.FolderTreeClick();
+  const QString shown = f.StatusPanel1->text();
+  EXPECT_TRUE(shown.endsWith("summer")) << shown.toStdString();
+  EXPECT_TRUE(shown.startsWith("/.../") || shown.startsWith(".../") || shown == "summer") << shown.toStdString();
+  EXPECT_LE(QFontMetrics(f.StatusPanel1->font()).horizontalAdvance(shown), 60 + 0 * shown.size());
+}

@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <QDir>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <vector>
+
+#include "detect/fit_path.h"
+#include "detect/folder_scan.h"
+#include "jpeg_writer.h"
+#include "platform/file_info.h"
+
+using namespace yuragi;
+using namespace yuragi::testing;
+
+namespace {
+
+// Collects what the walk hands to a window.
+class Recorder : public ScanWindow {
+ public:
+  void AppendRow(DetectionRow row) override { rows.push_back(std::move(row)); }
+  int64_t RowCount() const override { return int64_t(rows.size()); }
+  void SetStatusText(const QString& text) override { texts << text; }
+  void ProcessMessages() override {
+    ++pumps;
+    if (onPump) onPump();
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const DetectionRow& row : rows) names.push_back(row.path.substr(row.path.rfind('/') + 1));
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::vector<DetectionRow> rows;
+  QStringList texts;
+  int pumps = 0;
+  std::function<void()> onPump;
+};
+
+class FolderScan : public ::testing::Test {
+ protected:
+  void SetUp() override { QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan)); }
+
+  std::string Root() const { return dir.path().toStdString(); }
+  std::string Make(const std::string& relative) const {
+    const std::string path = Root() + "/" + relative;
+    QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/'))));
+    return path;
+  }
+  void Whole(const std::string& relative, uint32_t seed = 1) { WriteFile(Make(relative), Jpeg(seed)); }
+  void Cut(const std::string& relative, uint32_t seed = 1) {
+    const std::vector<uint8_t> bytes = Jpeg(seed);
+    WriteFile(Make(relative), Truncated(bytes, bytes.size() * 2 / 3));
+  }
+  static std::vector<uint8_t> Jpeg(uint32_t seed) { return EncodeJpeg({160, 120, JpegKind::Baseline, 85, seed}); }
+
+  int64_t Scan(Recorder& recorder, const std::string& folder) {
+    ScanRun run(cancel);
+    ScanFolder(folder, run, recorder);
+    return run.fileCount;
+  }
+
+  QTemporaryDir dir;
+  std::atomic<bool> cancel{false};
+};
+
+}  // namespace
+
+TEST_F(FolderScan, ListsTruncatedJpegsOnlyAndCountsEveryFile) {
+  Cut("a.JPG");
+  Cut("b.jpeg");
+  Cut("c.jpe");
+  Whole("d.jpg");
+  WriteFile(Make("e.txt"), std::string("text"));
+  Recorder recorder;
+  const int64_t files = Scan(recorder, Root());
+  EXPECT_EQ(files, 5);
+  EXPECT_EQ(recorder.Names(), (std::vector<std::string>{"a.JPG", "b.jpeg"}));
+  EXPECT_EQ(FinalText(recorder.RowCount(), files), "2 / 5 検出しました");
+  // The progress text follows every file.
+  ASSERT_EQ(recorder.texts.size(), 5);
+  EXPECT_EQ(recorder.texts.last(), "2 / 5");
+
+  const DetectionRow& row = recorder.rows.front();
+  EXPECT_EQ(row.path.rfind(Root() + "/", 0), 0u);
+  EXPECT_EQ(row.size, FileSizeOf(row.path));
+  EXPECT_GT(row.size, 0u);
+  ASSERT_TRUE(row.modified);
+  EXPECT_EQ(row.thumbnail.width, 96);
+  EXPECT_EQ(row.thumbnail.height, 96);
+}
+
+TEST_F(FolderScan, EmptyFolderAndMissingFolder) {
+  Recorder recorder;
+  EXPECT_EQ(Scan(recorder, Root()), 0);
+  EXPECT_EQ(FinalText(0, 0), "0 / 0 該当ありません");
+  EXPECT_EQ(Scan(recorder, Root() + "/nowhere"), 0);
+  EXPECT_TRUE(recorder.rows.empty());
+  EXPECT_EQ(FinalText(1234, 1530), "1,234 / 1,530 検出しました");
+}
+
+TEST_F(FolderScan, HiddenFilesAreVisitedAndOddNamesCountedButNotTested) {
+  Cut(".hidden/deep/x.jpg");
+  Cut(".dotfile.jpg");
+  Cut("photo.jpg.bak");
+  WriteFile(Make("README"), std::string("no dot"));
+  WriteFile(Make("zero.jpg"), std::string());  // fails the test, fails to decode
+  std::vector<uint8_t> damaged = Jpeg(2);
+  for (size_t i = 2; i < 30; ++i) damaged[i] = 0;
+  WriteFile(Make("damaged.jpg"), Truncated(damaged, damaged.size() / 2));
+  WriteFile(Make("header-cut.jpg"), Truncated(Jpeg(3), 120));
+  Recorder recorder;
+  EXPECT_EQ(Scan(recorder, Root() + "/"), 7);
+  EXPECT_EQ(recorder.Names(), (std::vector<std::string>{".dotfile.jpg", "x.jpg"}));
+}
+
+TEST_F(FolderScan, AFileDated1970IsListedWithItsTimeAndThumbnail) {
+  Cut("old/1970.jpg");
+  const std::string path = Root() + "/old/1970.jpg";
+  struct utimbuf times {86400 + 3723, 86400 + 3723};
+  ASSERT_EQ(utime(path.c_str(), &times), 0);
+  Recorder recorder;
+  Scan(recorder, Root());
+  ASSERT_EQ(recorder.rows.size(), 1u);
+  ASSERT_TRUE(recorder.rows[0].modified);
+  EXPECT_EQ(*recorder.rows[0].modified, 86400 + 3723);
+  EXPECT_EQ(recorder.rows[0].thumbnail.width, 96);
+}
+
+TEST_F(FolderScan, CancelStopsBeforeTheNextEntryAtEveryLevel) {
+  for (int folder = 0; folder < 5; ++folder) {
+    for (int file = 0; file < 20; ++file) {
+      const QString name = QStringLiteral("f%1/n%2.txt").arg(folder).arg(file);
+      WriteFile(Make(name.toStdString()), std::string("x"));
+    }
+  }
+  Recorder recorder;
+  recorder.onPump = [&] {
+    if (recorder.pumps == 7) cancel = true;
+  };
+  const int64_t files = Scan(recorder, Root());
+  EXPECT_EQ(files, 7);  // one pump per file: the 7th file's pump cancelled
+  EXPECT_TRUE(cancel);
+  // The level above still processes messages once for the finished
+  // sub-folder, then stops before its next entry.
+  EXPECT_EQ(recorder.pumps, 8);
+}
+
+TEST_F(FolderScan, FolderLinkCyclesAreNotFollowed) {
+  Cut("site/a/one.jpg");
+  Cut("site/b/two.jpg");
+  ASSERT_EQ(symlink("..", Make("site/a/up").c_str()), 0);     // back to site: a cycle
+  ASSERT_EQ(symlink("../b", Make("site/a/tob").c_str()), 0);  // to a sibling: walked
+  ASSERT_EQ(symlink("nowhere", Make("site/broken.jpg").c_str()), 0);
+  Recorder recorder;
+  const int64_t files = Scan(recorder, Root() + "/site");
+  EXPECT_EQ(files, 4);  // one, two twice (through the link), the broken link
+  EXPECT_EQ(recorder.Names(), (std::vector<std::string>{"one.jpg", "two.jpg", "two.jpg"}));
+}
+
+TEST(FileSize, SixtyFourBitsAndZeroForFoldersAndMissingPaths) {
+  QTemporaryDir dir;
+  const std::string big = dir.path().toStdString() + "/big.jpg";
+  WriteFile(big, std::string());
+  ASSERT_EQ(truncate(big.c_str(), 5LL << 30), 0);  // sparse: no 5 GiB written
+  EXPECT_EQ(FileSizeOf(big), 5ULL << 30);
+  EXPECT_EQ(FileSizeOf(dir.path().toStdString()), 0u);
+  EXPECT_EQ(FileSizeOf(dir.path().toStdString() + "/missing"), 0u);
+  const std::string empty = dir.path().toStdString() + "/empty";
+  WriteFile(empty, std::string());
+  EXPECT_EQ(FileSizeOf(empty), 0u);
+}
+
+TEST(JpegNames, ExtensionsAreFoldedForAsciiOnly) {
+  EXPECT_TRUE(IsJpegName("a.JPG"));
+  EXPECT_TRUE(IsJpegName("a.JpEg"));
+  EXPECT_TRUE(IsJpegName("写真.jpg"));
+  EXPECT_FALSE(IsJpegName("a.jpe"));
+  EXPECT_FALSE(IsJpegName("a.jpg.bak"));
+  EXPECT_FALSE(IsJpegName("jpg"));
+  EXPECT_FALSE(IsJpegName("a.jpegx"));
+}
+
+TEST(FitPath, ShrinksFromTheLeftOneFolderAtATime) {
+  const auto length = [](const QString& text) { return int(text.size()); };
+  const QString path = "/photos/2007/summer";
+  EXPECT_EQ(FitPathToWidth(path, length, 100), path);
+  EXPECT_EQ(FitPathToWidth(path, length, 18), "/.../2007/summer");
+  EXPECT_EQ(FitPathToWidth(path, length, 15), "/.../summer");
+  EXPECT_EQ(FitPathToWidth(path, length, 10), ".../summer");
+  EXPECT_EQ(FitPathToWidth(path, length, 9), "summer");
+  EXPECT_EQ(FitPathToWidth(path, length, 1), "summer");
+  EXPECT_EQ(FitPathToWidth("/", length, 0), "");
+  EXPECT_EQ(FitPathToWidth("summer", length, 1), "summer");
+}
