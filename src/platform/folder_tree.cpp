@@ -28,6 +28,15 @@ FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new QFileSys
                    colours.color(QPalette::Active, QPalette::HighlightedText));
   setPalette(colours);
   connect(this, &QTreeView::clicked, this, &FolderTree::FolderClicked);
+  connect(model_, &QAbstractItemModel::layoutChanged, this, &FolderTree::KeepWantedSelection);
+  connect(model_, &QAbstractItemModel::rowsInserted, this, &FolderTree::KeepWantedSelection);
+  connect(model_, &QFileSystemModel::directoryLoaded, this, &FolderTree::KeepWantedSelection);
+}
+
+void FolderTree::KeepWantedSelection() {
+  if (wanted_.isEmpty() || SelectedPath() == wanted_) return;
+  const QModelIndex index = model_->index(wanted_);
+  if (index.isValid()) setCurrentIndex(index);
 }
 
 bool FolderTree::SetPath(const QString& folder) {
@@ -36,6 +45,7 @@ bool FolderTree::SetPath(const QString& folder) {
   const QModelIndex index = model_->index(info.absoluteFilePath());
   if (!index.isValid()) return false;
   for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) expand(up);
+  wanted_ = model_->filePath(index);
   setCurrentIndex(index);
   scrollTo(index);
   return true;
@@ -46,7 +56,13 @@ QString FolderTree::SelectedPath() const {
   return index.isValid() ? model_->filePath(index) : QString();
 }
 
+void FolderTree::keyPressEvent(QKeyEvent* event) {
+  wanted_.clear();
+  QTreeView::keyPressEvent(event);
+}
+
 void FolderTree::mousePressEvent(QMouseEvent* event) {
+  wanted_.clear();
   if (event->button() == Qt::RightButton) {
     const QModelIndex index = indexAt(event->position().toPoint());
     if (index.isValid()) setCurrentIndex(index);

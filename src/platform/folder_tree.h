@@ -25,9 +25,16 @@ class FolderTree : public QTreeView {
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  void KeepWantedSelection();
+
   QFileSystemModel* model_;
+  // The folder last chosen through SetPath. The model fills and sorts its
+  // folders later, in the background, and the selection must not drift
+  // to a neighbour while it does.
+  QString wanted_;
 };
 
 }  // namespace yuragi

@@ -1,0 +1,188 @@
+#include <QAction>
+#include <QAbstractItemView>
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QHeaderView>
+#include <QTreeView>
+
+#include "detect/detection_list_view.h"
+#include "detect/detection_model.h"
+#include "jpeg_writer.h"
+#include "platform/folder_tree.h"
+#include "window_fixture.h"
+
+using namespace yuragi;
+using namespace yuragi::testing;
+
+namespace {
+
+class DetectionList : public WindowTest {
+ protected:
+  static void Add(TForm1& f, const QString& path, const QString& size, std::optional<QString> time = {}) {
+    f.ListModel->Append({path, size, std::move(time), QIcon()});
+  }
+  static QStringList Captions(TForm1& f) {
+    QStringList captions;
+    for (int row = 0; row < f.ListModel->rowCount(); ++row) captions << f.ListModel->At(row).caption;
+    return captions;
+  }
+  QString Cut(const QString& relative) {
+    const QString path = Path(relative);
+    QDir().mkpath(QFileInfo(path).path());
+    const std::vector<uint8_t> bytes = EncodeJpeg({120, 90});
+    WriteFile(path.toStdString(), Truncated(bytes, bytes.size() * 2 / 3));
+    return path;
+  }
+  void Detect(TForm1& f, const QString& folder) {
+    ASSERT_TRUE(f.FolderTree->SetPath(folder));
+    f.StartDetection();
+  }
+};
+
+}  // namespace
+
+TEST_F(DetectionList, ColumnsSortByTheirTextAndTheSameColumnAgainReverses) {
+  TForm1& f = Open();
+  Add(f, "/b/987.jpg", " 987", "2007/05/12 9:04:22");
+  Add(f, "/a/1234.jpg", " 1,234", "2007/05/12 13:04:22");
+  Add(f, "/d/9999.jpg", " 9,999");
+  Add(f, "/c/10000.jpg", " 10,000", "2001/01/01");
+  f.ListView1ColumnClick(1);
+  EXPECT_EQ(f.SortColumn, 2);
+  EXPECT_EQ(Captions(f), QStringList({"/a/1234.jpg", "/c/10000.jpg", "/d/9999.jpg", "/b/987.jpg"}));
+  EXPECT_LT(f.ListView1Compare(0, 3), 0);
+  f.ListView1ColumnClick(1);
+  EXPECT_EQ(f.SortColumn, -2);
+  EXPECT_EQ(Captions(f), QStringList({"/b/987.jpg", "/d/9999.jpg", "/c/10000.jpg", "/a/1234.jpg"}));
+  f.ListView1ColumnClick(0);
+  EXPECT_EQ(Captions(f), QStringList({"/a/1234.jpg", "/b/987.jpg", "/c/10000.jpg", "/d/9999.jpg"}));
+  // Times as text: the row without one first, 13:04 before 9:04.
+  f.ListView1ColumnClick(2);
+  EXPECT_EQ(Captions(f), QStringList({"/d/9999.jpg", "/c/10000.jpg", "/a/1234.jpg", "/b/987.jpg"}));
+  // Rows appended later go to the end until the next click.
+  Add(f, "/0/first-by-name.jpg", " 1");
+  EXPECT_EQ(Captions(f).last(), "/0/first-by-name.jpg");
+  f.ListView1ColumnClick(2);
+  EXPECT_EQ(f.SortColumn, -3);
+}
+
+TEST_F(DetectionList, AHeaderClickInTheDetailViewSorts) {
+  TForm1& f = Open();
+  Add(f, "/z.jpg", " 2");
+  Add(f, "/a.jpg", " 1");
+  f.ListView1->setEnabled(true);
+  f.Popup1vsReport->trigger();
+  auto* details = qobject_cast<QTreeView*>(f.ListView1->CurrentView());
+  ASSERT_NE(details, nullptr);
+  EXPECT_EQ(f.ListModel->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "サイズ");
+  emit details->header()->sectionClicked(0);
+  EXPECT_EQ(Captions(f), QStringList({"/a.jpg", "/z.jpg"}));
+  EXPECT_EQ(f.ListModel->data(f.ListModel->index(0, 1), Qt::TextAlignmentRole).toInt() & Qt::AlignRight,
+            int(Qt::AlignRight));
+}
+
+TEST_F(DetectionList, RowItemsNeedASelectedRow) {
+  TForm1& f = Open();
+  Add(f, "/a.jpg", " 1");
+  QList<QAction*> rowItems = {f.RegetP1, f.OpenP1, f.OpenByP1, f.PropertyP1, f.MemoP1, f.DeleteP1, f.FolderP1};
+  f.PopupMenu1Popup();
+  for (QAction* item : rowItems) EXPECT_FALSE(item->isEnabled()) << item->text().toStdString();
+  for (QAction* item : {f.Popup1vsIcon, f.Popup1vsSmallIcon, f.Popup1vsList, f.Popup1vsReport, f.CopyToClipP1}) {
+    EXPECT_TRUE(item->isEnabled());
+  }
+  f.ListView1->SelectRow(0);
+  f.PopupMenu1Popup();
+  for (QAction* item : rowItems) EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
+}
+
+TEST_F(DetectionList, CopyPutsEveryPathOnItsOwnLineInListOrder) {
+  TForm1& f = Open();
+  QGuiApplication::clipboard()->setText("before");
+  f.CopyToClipP1Click();  // an empty list leaves the clipboard alone
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "before");
+  Add(f, "/b/y.jpeg", " 2");
+  Add(f, "/a/x.jpg", " 1");
+  f.ListView1ColumnClick(0);
+  f.CopyToClipP1->trigger();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "/a/x.jpg\n/b/y.jpeg\n");
+}
+
+TEST_F(DetectionList, DoubleClickHandsTheRowToTheRefetchTab) {
+  const QString path = Cut("img.example/pics/cut.jpg");
+  TForm1& f = Open();
+  f.PageControl1->setCurrentIndex(1);
+  Detect(f, dir.path());
+  ASSERT_EQ(f.ListModel->rowCount(), 1);
+  f.ListView1DblClick();  // nothing selected: nothing happens
+  EXPECT_EQ(f.PageControl1->currentIndex(), 1);
+  f.ListView1->SelectRow(0);
+  f.ListView1DblClick();
+  EXPECT_EQ(f.PageControl1->currentIndex(), 0);
+  EXPECT_EQ(f.Edit1->text(), path);
+  EXPECT_EQ(TargetPath, path);
+  EXPECT_EQ(f.Edit2->text(), "http://img.example/pics/cut.jpg");
+  EXPECT_EQ(f.StatusPanel1->text(), "cut.jpg をセットしました");
+  EXPECT_EQ(f.windowTitle(), "cut.jpg - ゆらぎ丸");
+  // The bold default item does the same.
+  f.Edit1->clear();
+  f.PageControl1->setCurrentIndex(1);
+  f.RegetP1->trigger();
+  EXPECT_EQ(f.PageControl1->currentIndex(), 0);
+  EXPECT_EQ(f.Edit1->text(), path);
+}
+
+TEST_F(DetectionList, ReturningToTheDetectionTabSelectsTheTargetsFolder) {
+  const QString path = Cut("site.example/deep/folder/t.jpg");
+  QDir().mkpath(Path("elsewhere"));
+  TForm1& f = Open();
+  f.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+  f.FolderTree->SetPath(Path("elsewhere"));
+  f.Edit1->setText(path);
+  QTest::keyClick(f.Edit1, Qt::Key_Return);
+  f.PageControl1->setCurrentIndex(1);
+  EXPECT_EQ(f.FolderTree->SelectedPath(), Path("site.example/deep/folder"));
+  EXPECT_TRUE(f.FolderTree->hasFocus());
+
+  // Not for a target that has vanished.
+  f.PageControl1->setCurrentIndex(0);
+  f.FolderTree->SetPath(Path("elsewhere"));
+  QFile::remove(path);
+  f.PageControl1->setCurrentIndex(1);
+  EXPECT_EQ(f.FolderTree->SelectedPath(), Path("elsewhere"));
+
+  // Not while a run is in progress.
+  Cut("site.example/deep/folder/t.jpg");
+  for (int i = 0; i < 200; ++i) Cut(QStringLiteral("run/%1.jpg").arg(i));
+  f.PageControl1->setCurrentIndex(0);
+  QString selectedDuringRun;
+  QTimer::singleShot(0, &f, [&] {
+    f.PageControl1->setCurrentIndex(0);
+    f.PageControl1->setCurrentIndex(1);
+    selectedDuringRun = f.FolderTree->SelectedPath();
+    f.CancelBtn1Click();
+  });
+  Detect(f, Path("run"));
+  EXPECT_EQ(selectedDuringRun.toStdString(), Path("run").toStdString());
+}
+
+TEST_F(DetectionList, EachViewStyleCanBeChosen) {
+  TForm1& f = Open();
+  Add(f, "/a.jpg", " 1");
+  f.PageControl1->setCurrentIndex(1);
+  QAction* items[] = {f.Popup1vsIcon, f.Popup1vsSmallIcon, f.Popup1vsList, f.Popup1vsReport};
+  for (int style : {3, 1, 2, 0}) {
+    items[style]->trigger();
+    EXPECT_EQ(f.ListView1->ViewStyle(), style);
+    for (int other = 0; other < 4; ++other) EXPECT_EQ(items[other]->isChecked(), other == style);
+    EXPECT_EQ(f.ListView1->currentWidget(), f.ListView1->CurrentView());
+    EXPECT_TRUE(f.ListView1->CurrentView()->isVisible());
+  }
+  EXPECT_EQ(f.ListView1->CurrentView()->iconSize(), QSize(96, 96));
+}
