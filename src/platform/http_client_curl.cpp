@@ -132,6 +132,10 @@ std::unique_ptr<HttpRequest> HttpRequest::Open(const std::string& url, const Ste
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 30L);
+  // A server that takes the connection and then says nothing is given up
+  // after a minute rather than waited for forever.
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 60L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &State::OnBody);
@@ -145,7 +149,8 @@ std::unique_ptr<HttpRequest> HttpRequest::Open(const std::string& url, const Ste
     state->Drive(kPollMs);
     if (wait) wait();
   }
-  if (state->done && state->result != CURLE_OK) return fail(state->error.code, state->error.text);
+  // A transfer that broke after its headers opened fine; reading reports it.
+  if (!state->headersDone && state->result != CURLE_OK) return fail(state->error.code, state->error.text);
   return std::unique_ptr<HttpRequest>(new HttpRequest(std::move(state)));
 }
 
