@@ -93,25 +93,30 @@ void TForm1::ReGetBtnClick() {
   CancelBtn0->show();
   CancelRequested = false;
 
+  // The count is kept after every block and shown when messages are
+  // processed, also while the reads wait for a slow server.
   QElapsedTimer captionClock, messageClock;
   captionClock.start();
   messageClock.start();
+  uint64_t receivedCount = 0;
+  uint64_t captioned = UINT64_MAX;
+  const auto showReceived = [&] {
+    if (receivedCount == captioned) return;
+    GroupBox5->setTitle(FormatByteSize(int64_t(receivedCount)));
+    captioned = receivedCount;
+    captionClock.restart();
+  };
   TransferSteps steps;
   steps.cancelRequested = &CancelRequested;
-  steps.processMessages = [&messageClock] {
+  steps.showCount = [&](uint64_t total) { receivedCount = total; };
+  steps.processMessages = [&] {
     if (messageClock.elapsed() < kMessageInterval) return;
+    if (captionClock.elapsed() >= kCaptionInterval) showReceived();
     QCoreApplication::processEvents();
     messageClock.restart();
   };
-  uint64_t shown = 0;
-  steps.showCount = [&](uint64_t total) {
-    shown = total;
-    if (captionClock.elapsed() < kCaptionInterval) return;
-    GroupBox5->setTitle(FormatByteSize(int64_t(total)));
-    captionClock.restart();
-  };
   const TransferResult transfer = TransferToFile(*request, *file, steps);
-  GroupBox5->setTitle(FormatByteSize(int64_t(shown)));
+  showReceived();
 
   if (transfer.end != TransferEnd::Finished) {
     file.reset();
