@@ -94,7 +94,7 @@ void DetectionListView::SetViewStyle(int style) {
       list_->setIconSize(QSize(kThumbnailSize, kThumbnailSize));
       list_->setGridSize(QSize(kThumbnailSize + 64, kThumbnailSize + 40));
       list_->setFlow(QListView::LeftToRight);
-      list_->setWordWrap(true);
+      list_->setWordWrap(false);  // elided from the left, the file name stays in view
     } else {
       list_->setViewMode(QListView::ListMode);
       list_->setIconSize(QSize(16, 16));

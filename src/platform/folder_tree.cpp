@@ -3,13 +3,14 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 namespace yuragi {
 
 FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new QFileSystemModel(this)) {
   model_->setOption(QFileSystemModel::DontWatchForChanges);
-  model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+  model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
   model_->setRootPath(QStringLiteral("/"));
   setModel(model_);
   for (int column = 1; column < model_->columnCount(); ++column) hideColumn(column);
@@ -58,6 +59,11 @@ QString FolderTree::SelectedPath() const {
 
 void FolderTree::keyPressEvent(QKeyEvent* event) {
   wanted_.clear();
+  // Enter starts a run as a double-click does, for keyboard users.
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
+    emit FolderDoubleClicked();
+    return;
+  }
   QTreeView::keyPressEvent(event);
 }
 
