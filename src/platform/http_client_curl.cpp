@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/http_client.h"
@@ -35,8 +37,12 @@ struct HttpRequest::State {
   std::unique_ptr<CURLM, MultiDeleter> multi;
   std::unique_ptr<CURL, EasyDeleter> easy;
   std::unique_ptr<curl_slist, ListDeleter> headers;
-  std::vector<char> body;
+  // Body bytes as curl handed them over, oldest first; bodyRead counts what
+  // of the first chunk has been read already.
+  std::deque<std::string> body;
   size_t bodyRead = 0;
+  size_t buffered = 0;
+  std::vector<std::string> spare;  // read chunks kept for reuse: no fresh pages per block
   bool paused = false;
   bool headersDone = false;
   bool sawLocation = false;
@@ -48,7 +54,7 @@ struct HttpRequest::State {
     if (multi && easy) curl_multi_remove_handle(multi.get(), easy.get());
   }
 
-  size_t Buffered() const { return body.size() - bodyRead; }
+  size_t Buffered() const { return buffered; }
 
   static size_t OnBody(char* data, size_t size, size_t count, void* self) {
     auto* state = static_cast<State*>(self);
@@ -58,11 +64,16 @@ struct HttpRequest::State {
       state->paused = true;
       return CURL_WRITEFUNC_PAUSE;  // curl delivers the same bytes again later
     }
-    if (state->bodyRead > 0 && state->bodyRead == state->body.size()) {
-      state->body.clear();
-      state->bodyRead = 0;
+    if (bytes > 0) {
+      if (state->spare.empty()) {
+        state->body.emplace_back(data, bytes);
+      } else {
+        state->body.push_back(std::move(state->spare.back()));
+        state->spare.pop_back();
+        state->body.back().assign(data, bytes);
+      }
+      state->buffered += bytes;
     }
-    state->body.insert(state->body.end(), data, data + bytes);
     return bytes;
   }
 
@@ -137,7 +148,7 @@ std::unique_ptr<HttpRequest> HttpRequest::Open(const std::string& url, const Ste
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 60L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024);
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 512L * 1024);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &State::OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, state.get());
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &State::OnHeader);
@@ -166,13 +177,20 @@ long HttpRequest::Read(char* buffer, size_t max, const Step& wait, const Check& 
     if (s.Buffered() == 0 && !s.done && wait) wait();
   }
   if (s.Buffered() > 0) {
-    const size_t count = std::min(max, s.Buffered());
-    std::memcpy(buffer, s.body.data() + s.bodyRead, count);
-    s.bodyRead += count;
-    if (s.bodyRead > (1u << 20) && s.bodyRead * 2 > s.body.size()) {
-      s.body.erase(s.body.begin(), s.body.begin() + long(s.bodyRead));
-      s.bodyRead = 0;
+    size_t count = 0;
+    while (count < max && !s.body.empty()) {
+      const std::string& chunk = s.body.front();
+      const size_t take = std::min(max - count, chunk.size() - s.bodyRead);
+      std::memcpy(buffer + count, chunk.data() + s.bodyRead, take);
+      count += take;
+      s.bodyRead += take;
+      if (s.bodyRead == chunk.size()) {
+        if (s.spare.size() < 16) s.spare.push_back(std::move(s.body.front()));
+        s.body.pop_front();
+        s.bodyRead = 0;
+      }
     }
+    s.buffered -= count;
     if (s.paused && s.Buffered() < kPauseAbove / 2) {
       s.paused = false;
       curl_easy_pause(s.easy.get(), CURLPAUSE_CONT);

@@ -14,7 +14,7 @@ namespace yuragi {
 
 namespace {
 
-constexpr size_t kBlock = 64 * 1024;
+constexpr size_t kBlock = 1024 * 1024;
 
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {

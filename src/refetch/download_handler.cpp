@@ -29,10 +29,17 @@ namespace {
 constexpr qint64 kCaptionInterval = 30;
 constexpr qint64 kMessageInterval = 8;
 
-QByteArray ReadAll(const QString& path) {
+// The received bytes loaded as a picture; on success they are also copied
+// out. The file is mapped, so data that is no picture is never copied.
+QPixmap LoadReceived(const QString& path, QByteArray& bytes) {
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
+  if (!file.open(QIODevice::ReadOnly) || file.size() == 0) return {};
+  const uchar* mapped = file.map(0, file.size());
+  if (!mapped) return {};
+  const QByteArray view = QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), file.size());
+  QPixmap picture = JpegPreview(view);
+  if (!picture.isNull()) bytes = QByteArray(view.constData(), view.size());
+  return picture;
 }
 
 // Keeps the "transfer running" flag true for exactly the handler's extent.
@@ -145,8 +152,8 @@ void TForm1::ReGetBtnClick() {
   request.reset();
 
   // An empty answer is no picture: nothing empty may be saved over a file.
-  const QByteArray received = ReadAll(TempDownloadPath);
-  const QPixmap picture = received.isEmpty() ? QPixmap() : JpegPreview(received);
+  QByteArray received;
+  const QPixmap picture = LoadReceived(TempDownloadPath, received);
   const bool loaded = !picture.isNull();
   if (loaded) {
     Image2->SetPicture(picture);

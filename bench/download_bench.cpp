@@ -1,0 +1,81 @@
+// Download speed: curl against the headless download logic and against a
+// download in the real window, all on one 64 MB body from 127.0.0.1.
+#include <QApplication>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <random>
+
+#include "app/globals.h"
+#include "app/main_window.h"
+#include "platform/http_client.h"
+#include "platform/output_file.h"
+#include "refetch/download.h"
+#include "scripted_prompts.h"
+#include "test_server.h"
+
+using namespace yuragi;
+using namespace yuragi::testing;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Seconds(const std::function<void()>& work, int runs = 5) {
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = Clock::now();
+    work();
+    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  QTemporaryDir work;
+  std::string body(64u << 20, '\0');
+  std::mt19937 random(7);
+  for (char& byte : body) byte = char(random());
+  TestServer server;
+  server->Get("/big.jpg", [&body](const httplib::Request&, httplib::Response& response) {
+    response.set_content(body, "image/jpeg");
+  });
+  server.Start();
+  const std::string url = server.Url("/big.jpg");
+  const std::string out = work.path().toStdString() + "/out.bin";
+
+  const std::string command = "curl -s -o /dev/null '" + url + "'";
+  const double a = Seconds([&] {
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "curl failed\n");
+  });
+  uint64_t total = 0;
+  const double b = Seconds([&] {
+    HttpError error;
+    std::unique_ptr<HttpRequest> request = HttpRequest::Open(url, [] {}, &error);
+    std::unique_ptr<OutputFile> file = OutputFile::Create(out, nullptr);
+    TransferSteps steps;
+    steps.processMessages = [] {};
+    total = TransferToFile(*request, *file, steps).total;
+  });
+  ScriptedPrompts prompts;
+  TForm1 form(prompts, {});
+  form.Edit1->setText(work.path() + "/big.jpg");
+  int key = 13;
+  form.Edit1KeyPress(form.Edit1, key);
+  form.Edit2->setText(QString::fromStdString(url));
+  const double c = Seconds([&] { form.ReGetBtnClick(); });
+
+  std::printf("64 MB body from 127.0.0.1 (%llu bytes received headless):\n", (unsigned long long)total);
+  std::printf("  (a) curl -s -o /dev/null   %7.3f s\n", a);
+  std::printf("  (b) download, headless     %7.3f s   b/a = %.2f (target <= 1.2)\n", b, b / a);
+  std::printf("  (c) download in the window %7.3f s   c/a = %.2f (target <= 1.5)\n", c, c / a);
+  return 0;
+}

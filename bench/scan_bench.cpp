@@ -1,0 +1,244 @@
+// Detection speed on a big saved tree, and the thumbnail path against a
+// full-size decode. Prints times and ratios; see README.md for the targets.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/main_window.h"
+#include "detect/detection_model.h"
+#include "detect/folder_scan.h"
+#include "jpeg_writer.h"
+#include "platform/folder_tree.h"
+#include "platform/jpeg_decoder.h"
+#include "scripted_prompts.h"
+
+using namespace yuragi;
+using namespace yuragi::testing;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Seconds(const std::function<void()>& work, int runs = 3) {
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = Clock::now();
+    work();
+    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+bool IsJpeg(const char* name) { return IsJpegName(name); }
+
+// (a) and (c): a plain recursive walk testing each candidate's tail, either
+// reading only the last 18 bytes or, as a literal reading would, the file whole.
+size_t PlainWalk(const std::string& folder, bool whole) {
+  size_t found = 0;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return 0;
+  std::vector<char> buffer;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.' && (!entry->d_name[1] || (entry->d_name[1] == '.' && !entry->d_name[2]))) continue;
+    const std::string path = folder + "/" + entry->d_name;
+    if (entry->d_type == DT_DIR) {
+      found += PlainWalk(path, whole);
+      continue;
+    }
+    if (!IsJpeg(entry->d_name)) continue;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) continue;
+    struct stat st {};
+    ::fstat(fd, &st);
+    unsigned char tail[18];
+    size_t count = std::min<size_t>(18, size_t(st.st_size));
+    if (whole) {
+      buffer.resize(size_t(st.st_size));
+      size_t got = 0;
+      while (got < buffer.size()) {
+        const ssize_t n = ::read(fd, buffer.data() + got, buffer.size() - got);
+        if (n <= 0) break;
+        got += size_t(n);
+      }
+      std::memcpy(tail, buffer.data() + buffer.size() - count, count);
+    } else {
+      (void)!::pread(fd, tail, count, st.st_size - off_t(count));
+    }
+    ::close(fd);
+    bool marker = false;
+    for (size_t k = 2; k <= count && !marker; ++k) marker = tail[count - k] == 0xFF && tail[count - k + 1] == 0xD9;
+    if (!marker) ++found;
+  }
+  ::closedir(dir);
+  return found;
+}
+
+class NoWindow final : public ScanWindow {
+ public:
+  void AppendRow(DetectionRow) override { ++rows; }
+  int64_t RowCount() const override { return rows; }
+  void SetStatusText(const QString&) override {}
+  void ProcessMessages() override {}
+  int64_t rows = 0;
+};
+
+int64_t Headless(const std::string& root) {
+  std::atomic<bool> cancel{false};
+  ScanRun run(cancel);
+  NoWindow window;
+  ScanFolder(root, run, window);
+  return window.rows;
+}
+
+// Grows a JPEG to the wanted size with application segments after its
+// start marker: still a valid, complete picture.
+std::vector<uint8_t> Padded(std::vector<uint8_t> jpeg, size_t wanted) {
+  std::vector<uint8_t> padding;
+  while (jpeg.size() + padding.size() + 4 < wanted) {
+    const size_t chunk = std::min<size_t>(65533, wanted - jpeg.size() - padding.size() - 4);
+    padding.insert(padding.end(), {0xFF, 0xE9, uint8_t((chunk + 2) >> 8), uint8_t((chunk + 2) & 0xFF)});
+    padding.insert(padding.end(), chunk, 0x5A);
+  }
+  jpeg.insert(jpeg.begin() + 2, padding.begin(), padding.end());
+  return jpeg;
+}
+
+struct Tree {
+  QString root;
+  int listed = 0;
+};
+
+// 20,000 files in 400 folders: 80 % complete JPEGs of 20-300 KB, the rest
+// other files; truncatedShare of the JPEGs cut short.
+Tree BuildTree(const QString& root, double truncatedShare, int files) {
+  std::vector<std::vector<uint8_t>> jpegs;
+  for (int i = 0; i < 8; ++i) {
+    const size_t size = size_t(20 + i * 40) * 1024;  // 20 KB ... 300 KB
+    jpegs.push_back(Padded(EncodeJpeg({400, 300, JpegKind::Baseline, 90, uint32_t(i + 1)}), size));
+  }
+  Tree tree{root, 0};
+  const int folders = std::max(1, files / 50);
+  const int jpegCount = files * 8 / 10;
+  const int cutEvery = truncatedShare > 0 ? int(std::lround(1.0 / truncatedShare)) : 0;
+  for (int i = 0; i < files; ++i) {
+    const QString folder = root + QStringLiteral("/site.example/d%1/s%2").arg(i % folders / 20).arg(i % folders);
+    if (i < folders) QDir().mkpath(folder);
+    if (i < jpegCount) {
+      const std::vector<uint8_t>& bytes = jpegs[size_t(i) % jpegs.size()];
+      const bool cut = cutEvery > 0 && i % cutEvery == 0;
+      tree.listed += cut ? 1 : 0;
+      WriteFile((folder + QStringLiteral("/p%1.jpg").arg(i)).toStdString(),
+                cut ? Truncated(bytes, bytes.size() - 3000) : bytes);  // inside the picture data
+    } else {
+      WriteFile((folder + QStringLiteral("/page%1.html").arg(i)).toStdString(), std::string(2000, 'h'));
+    }
+  }
+  return tree;
+}
+
+double WindowRun(const QString& root, int64_t* rows) {
+  ScriptedPrompts prompts;
+  TForm1 form(prompts, {});
+  form.FolderTree->SetPath(root);
+  const double seconds = Seconds([&] { form.StartDetection(); });
+  *rows = form.ListModel->rowCount();
+  return seconds;
+}
+
+long PeakKilobytesOfScan(const char* scanner, const QString& root) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    const QByteArray path = root.toLocal8Bit();
+    execl(scanner, scanner, path.constData(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  return usage.ru_maxrss;
+}
+
+double MeanDifference(const RgbImage& a, const RgbImage& b) {
+  double sum = 0;
+  for (size_t i = 0; i < a.pixels.size(); ++i) sum += std::abs(int(a.pixels[i]) - int(b.pixels[i]));
+  return sum / double(a.pixels.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  int files = 20000;
+  const char* scanner = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--files") == 0 && i + 1 < argc) files = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--scanner") == 0 && i + 1 < argc) scanner = argv[++i];
+  }
+  QApplication app(argc, argv);
+  QTemporaryDir work;
+
+  std::printf("Building trees of %d files...\n", files);
+  const Tree clean = BuildTree(work.path() + "/clean", 0.0, files);
+  const Tree cut = BuildTree(work.path() + "/cut", 0.02, files);
+  const std::string cleanRoot = clean.root.toStdString();
+  PlainWalk(cleanRoot, true);  // warm the page cache
+  PlainWalk(cut.root.toStdString(), true);
+
+  const double a = Seconds([&] { PlainWalk(cleanRoot, false); });
+  const double b = Seconds([&] { Headless(cleanRoot); });
+  const double c = Seconds([&] { PlainWalk(cleanRoot, true); });
+  int64_t windowRows = 0;
+  const double d = WindowRun(clean.root, &windowRows);
+  std::printf("\nTree without truncated files (%d files):\n", files);
+  std::printf("  (a) floor, tails only      %8.3f s\n", a);
+  std::printf("  (b) ScanFolder headless    %8.3f s   b/a = %.2f (target <= 1.5)\n", b, b / a);
+  std::printf("  (c) whole-file reads       %8.3f s   c/b = %.2f\n", c, c / b);
+  std::printf("  (d) window, offscreen      %8.3f s   d/b = %.2f (target <= 1.5)\n", d, d / b);
+
+  int64_t listed = 0;
+  const double bCut = Seconds([&] { listed = Headless(cut.root.toStdString()); });
+  int64_t cutWindowRows = 0;
+  const double dCut = WindowRun(cut.root, &cutWindowRows);
+  std::printf("\nTree with 2 %% truncated JPEGs (%lld listed, %d cut):\n", (long long)listed, cut.listed);
+  std::printf("  (b) headless %.3f s, (d) window %.3f s; per listed file %.2f ms headless, %.2f ms in the window\n",
+              bCut, dCut, 1000 * (bCut - b) / double(std::max<int64_t>(1, listed)),
+              1000 * (dCut - d) / double(std::max<int64_t>(1, cutWindowRows)));
+
+  if (scanner) {
+    std::printf("  peak memory of yuragimaru-scan over the tree: %.1f MB (target <= 64)\n",
+                double(PeakKilobytesOfScan(scanner, cut.root)) / 1024.0);
+  }
+
+  // A 12-megapixel picture cut short.
+  const std::vector<uint8_t> big = EncodeJpeg({4000, 3000, JpegKind::Baseline, 90, 21});
+  const std::string bigPath = work.path().toStdString() + "/12mp.jpg";
+  WriteFile(bigPath, Truncated(big, big.size() * 3 / 4));
+  std::optional<RgbImage> fast, slow;
+  const double thumb = Seconds([&] { fast = MakeThumbnail(bigPath, 96, 96); }, 5);
+  const double full = Seconds([&] { slow = ResizeSmooth(*DecodeJpegFile(bigPath), 96, 96); }, 5);
+  std::printf("\n12-megapixel truncated JPEG:\n");
+  std::printf("  thumbnail path %.1f ms, full decode + scaling %.1f ms: %.1f x faster (target >= 4)\n",
+              thumb * 1000, full * 1000, full / thumb);
+  std::printf("  mean absolute difference of the thumbnails: %.2f of 255 (target <= 4)\n",
+              MeanDifference(*fast, *slow));
+  return 0;
+}
