@@ -1,5 +1,6 @@
 #include <QAction>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
@@ -185,4 +186,16 @@ TEST_F(DetectionList, EachViewStyleCanBeChosen) {
     EXPECT_TRUE(f.ListView1->CurrentView()->isVisible());
   }
   EXPECT_EQ(f.ListView1->CurrentView()->iconSize(), QSize(96, 96));
+}
+
+TEST_F(DetectionList, TabFromTheFolderTreeReachesTheList) {
+  TForm1& f = Open();
+  f.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+  f.PageControl1->setCurrentIndex(1);
+  f.ListView1->setEnabled(true);
+  f.FolderTree->setFocus();
+  QTest::keyClick(f.windowHandle(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), f.ListView1->CurrentView())
+      << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none");
 }

@@ -91,6 +91,9 @@ void TForm1::CreateFolderTree() {
   FolderTree = nullptr;
   FolderTree = new yuragi::FolderTree(Panel4);
   Panel4->layout()->addWidget(FolderTree);
+  // Made last, the tree would end the Tab order; the list comes after it.
+  setTabOrder(FolderTree, ListView1->ListPart());
+  setTabOrder(ListView1->ListPart(), ListView1->DetailPart());
   // Only the start folder may fail; the hint and the handlers always come.
   FolderTree->SetPath(InitialFolder);
   FolderTree->setToolTip(QStringLiteral("ダブルクリックで検出開始"));

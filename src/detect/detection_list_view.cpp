@@ -104,6 +104,7 @@ void DetectionListView::SetViewStyle(int style) {
       if (style == 1) list_->setGridSize(QSize(260, 22));
     }
   }
+  setFocusProxy(CurrentView());
   const int row = SelectedRow();
   if (row >= 0) ScrollToRow(row);
 }
@@ -111,6 +112,9 @@ void DetectionListView::SetViewStyle(int style) {
 QAbstractItemView* DetectionListView::CurrentView() const {
   return style_ == 3 ? static_cast<QAbstractItemView*>(details_) : list_;
 }
+
+QAbstractItemView* DetectionListView::ListPart() const { return list_; }
+QAbstractItemView* DetectionListView::DetailPart() const { return details_; }
 
 int DetectionListView::SelectedRow() const {
   const QModelIndexList rows = selection_->selectedRows();

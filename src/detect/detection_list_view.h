@@ -21,6 +21,9 @@ class DetectionListView : public QStackedWidget {
   void SetViewStyle(int style);
   int ViewStyle() const { return style_; }
   QAbstractItemView* CurrentView() const;
+  // The two views behind the styles, in keyboard-focus order.
+  QAbstractItemView* ListPart() const;
+  QAbstractItemView* DetailPart() const;
 
   int SelectedRow() const;  // -1 when none
   void SelectRow(int row);
