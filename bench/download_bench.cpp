@@ -11,6 +11,7 @@
 #include <random>
 
 #include "app/globals.h"
+#include "median_time.h"
 #include "app/main_window.h"
 #include "platform/http_client.h"
 #include "platform/output_file.h"
@@ -20,22 +21,6 @@
 
 using namespace yuragi;
 using namespace yuragi::testing;
-using Clock = std::chrono::steady_clock;
-
-namespace {
-
-double Seconds(const std::function<void()>& work, int runs = 5) {
-  std::vector<double> times;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = Clock::now();
-    work();
-    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);

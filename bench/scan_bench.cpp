@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/globals.h"
+#include "median_time.h"
 #include "app/main_window.h"
 #include "detect/detection_model.h"
 #include "detect/folder_scan.h"
@@ -30,20 +31,9 @@
 
 using namespace yuragi;
 using namespace yuragi::testing;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Seconds(const std::function<void()>& work, int runs = 3) {
-  std::vector<double> times;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = Clock::now();
-    work();
-    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
-}
 
 bool IsJpeg(const char* name) { return IsJpegName(name); }
 

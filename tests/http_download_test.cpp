@@ -39,33 +39,10 @@ class HttpDownload : public ::testing::Test {
       for (size_t i = 0; i < body.size(); ++i) body[i] = char(i * 7 + (i >> 12));
       response.set_content(body, "application/octet-stream");
     });
-    server->Get("/cut.jpg", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_content_provider(picture.size(), "image/jpeg",
-                                    [this](size_t offset, size_t, httplib::DataSink& sink) {
-                                      if (offset > 0) return false;  // the connection drops before the announced length
-                                      sink.write(reinterpret_cast<const char*>(picture.data()), picture.size() / 2);
-                                      return true;
-                                    });
-    });
-    server->Get("/slow.jpg", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_content_provider(picture.size(), "image/jpeg",
-                                    [this](size_t offset, size_t, httplib::DataSink& sink) {
-                                      if (offset == 0) {
-                                        sink.write(reinterpret_cast<const char*>(picture.data()), picture.size() / 2);
-                                        return true;
-                                      }
-                                      for (int i = 0; i < 500 && !server.release; ++i) {
-                                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                                      }
-                                      return false;
-                                    });
-    });
-    server->Get("/moved", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_redirect(server.Url("/pic.jpg"));
-    });
-    server->Get("/to-file", [](const httplib::Request&, httplib::Response& response) {
-      response.set_redirect("file:///etc/passwd");
-    });
+    server.ServeCut("/cut.jpg", picture);
+    server.ServeStalling("/slow.jpg", picture);
+    server.ServeRedirect("/moved", "/pic.jpg");
+    server.ServeRedirect("/to-file", "file:///etc/passwd");
     server.Start();
   }
 

@@ -49,29 +49,10 @@ class Refetch : public WindowTest {
     QBuffer buffer(&pngBytes);
     png.save(&buffer, "PNG");
     serve("/img/png.jpg", pngBytes.toStdString(), "image/png");
-    server->Get("/img/cut.jpg", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_content_provider(fresh.size(), "image/jpeg", [this](size_t offset, size_t, httplib::DataSink& sink) {
-        if (offset > 0) return false;
-        sink.write(reinterpret_cast<const char*>(fresh.data()), fresh.size() / 2);
-        return true;
-      });
-    });
-    server->Get("/img/slow.jpg", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_content_provider(fresh.size(), "image/jpeg", [this](size_t offset, size_t, httplib::DataSink& sink) {
-        if (offset == 0) {
-          sink.write(reinterpret_cast<const char*>(fresh.data()), fresh.size() / 2);
-          return true;
-        }
-        for (int i = 0; i < 300 && !server.release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return false;
-      });
-    });
-    server->Get("/img/moved.jpg", [this](const httplib::Request&, httplib::Response& response) {
-      response.set_redirect(server.Url("/img/pic.jpg"));
-    });
-    server->Get("/img/to-file.jpg", [](const httplib::Request&, httplib::Response& response) {
-      response.set_redirect("file:///etc/passwd");
-    });
+    server.ServeCut("/img/cut.jpg", fresh);
+    server.ServeStalling("/img/slow.jpg", fresh);
+    server.ServeRedirect("/img/moved.jpg", "/img/pic.jpg");
+    server.ServeRedirect("/img/to-file.jpg", "file:///etc/passwd");
     server.Start();
   }
   void TearDown() override { server.release = true; }

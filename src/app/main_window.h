@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QStringList>
@@ -156,7 +155,6 @@ class TForm1 : public QMainWindow {
   void PopupMenu1Popup();
   void CopyToClipP1Click();
   void PageControl1Change(int index);
-  bool DetectionRunning() const { return detectionRunning_; }
 
   // --- re-fetch -----------------------------------------------------------
   void SetTarget();
@@ -171,9 +169,6 @@ class TForm1 : public QMainWindow {
   void SaveBtnClick();
   void SaveAsBtnClick();
   void ClearBtnClick();
-  bool DownloadRunning() const { return downloadRunning_; }
-
-  yuragi::Prompts& Prompter() const { return prompts_; }
 
   // Runs a handler; a failure that escapes it is shown in an error box
   // with the application title, and the program goes on.

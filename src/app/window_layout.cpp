@@ -32,6 +32,17 @@ QGroupBox* Group(const QString& caption, QWidget* parent) {
   return box;
 }
 
+// A path box and its button in one group: the box stretches, the button
+// keeps its distance to the right edge.
+void FillPathRow(QGroupBox* box, QLineEdit* edit, QPushButton* button, int top, int bottom) {
+  button->setFixedSize(49, 25);
+  auto* row = new QHBoxLayout(box);
+  row->setContentsMargins(12, top, 10, bottom);
+  row->setSpacing(6);
+  row->addWidget(edit, 1);
+  row->addWidget(button);
+}
+
 }  // namespace
 
 void TForm1::CreateStatusBar() {
@@ -61,12 +72,7 @@ void TForm1::CreateRefetchPage() {
   GroupBox1->setFixedHeight(53);
   Edit1 = new QLineEdit(GroupBox1);
   RefferBtn = HandButton(QStringLiteral("参照(&R)"), GroupBox1);
-  RefferBtn->setFixedSize(49, 25);
-  auto* row1 = new QHBoxLayout(GroupBox1);
-  row1->setContentsMargins(12, 4, 10, 6);
-  row1->setSpacing(6);
-  row1->addWidget(Edit1, 1);
-  row1->addWidget(RefferBtn);
+  FillPathRow(GroupBox1, Edit1, RefferBtn, 4, 6);
   page->addWidget(GroupBox1);
 
   Panel3 = new QWidget(TabSheet1);
@@ -77,12 +83,7 @@ void TForm1::CreateRefetchPage() {
   GroupBox2->setFixedHeight(60);
   Edit2 = new QLineEdit(GroupBox2);
   BrowseBtn = HandButton(QStringLiteral("確認(&F)"), GroupBox2);
-  BrowseBtn->setFixedSize(49, 25);
-  auto* row2 = new QHBoxLayout(GroupBox2);
-  row2->setContentsMargins(12, 8, 10, 8);
-  row2->setSpacing(6);
-  row2->addWidget(Edit2, 1);
-  row2->addWidget(BrowseBtn);
+  FillPathRow(GroupBox2, Edit2, BrowseBtn, 8, 8);
   panel3->addWidget(GroupBox2);
 
   GroupBox3 = Group(QStringLiteral("プレビュー(&P)"), Panel3);

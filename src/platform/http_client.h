@@ -10,6 +10,7 @@ namespace yuragi {
 struct HttpError {
   int code = 0;       // the library's error code, 0 for none
   std::string text;   // its message
+  bool noSession = false;  // the HTTP library itself could not be started
 };
 
 // One GET, shaped like the calls the download relies on: open and wait for

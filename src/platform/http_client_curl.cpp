@@ -128,7 +128,10 @@ std::unique_ptr<HttpRequest> HttpRequest::Open(const std::string& url, const Ste
   };
   state->multi.reset(curl_multi_init());
   state->easy.reset(curl_easy_init());
-  if (!state->multi || !state->easy) return fail(CURLE_FAILED_INIT, "cannot start the HTTP library");
+  if (!state->multi || !state->easy) {
+    if (error) *error = HttpError{CURLE_FAILED_INIT, "cannot start the HTTP library", true};
+    return nullptr;
+  }
   CURL* easy = state->easy.get();
   curl_slist* list = curl_slist_append(nullptr, "Cache-Control: no-cache");
   if (list) {

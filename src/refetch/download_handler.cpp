@@ -77,6 +77,12 @@ void TForm1::ReGetBtnClick() {
   const auto waitForHeaders = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
   HttpError openError;
   std::unique_ptr<HttpRequest> request = HttpRequest::Open(WireUrl(url), waitForHeaders, &openError);
+  if (!request && openError.noSession) {
+    prompts_.Message(this, ApplicationTitle, QStringLiteral("WinInetが初期化できませんでした。"));
+    ReGetBtn->setEnabled(true);
+    FinishPendingClose();
+    return;
+  }
   if (!request) {
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();

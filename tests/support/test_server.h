@@ -10,6 +10,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace yuragi::testing {
 
@@ -39,10 +40,33 @@ class TestServer {
   }
   int Port() const { return port_; }
 
+  // Sends the first half of bytes, then drops the connection before the
+  // announced length.
+  void ServeCut(const std::string& path, const std::vector<uint8_t>& bytes) { ServeHalf(path, bytes, false); }
+  // Sends the first half of bytes, then says nothing until released (or 5 s).
+  void ServeStalling(const std::string& path, const std::vector<uint8_t>& bytes) { ServeHalf(path, bytes, true); }
+  void ServeRedirect(const std::string& path, const std::string& to) {
+    server_.Get(path, [to](const httplib::Request&, httplib::Response& response) { response.set_redirect(to); });
+  }
+
   // Lets handlers that stall on purpose finish.
   std::atomic<bool> release{false};
 
  private:
+  void ServeHalf(const std::string& path, const std::vector<uint8_t>& bytes, bool stall) {
+    server_.Get(path, [this, bytes, stall](const httplib::Request&, httplib::Response& response) {
+      response.set_content_provider(bytes.size(), "image/jpeg", [this, bytes, stall](size_t offset, size_t,
+                                                                                     httplib::DataSink& sink) {
+        if (offset == 0) {
+          sink.write(reinterpret_cast<const char*>(bytes.data()), bytes.size() / 2);
+          return true;
+        }
+        for (int i = 0; stall && i < 500 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return false;
+      });
+    });
+  }
+
   httplib::Server server_;
   std::thread thread_;
   int port_ = 0;
