@@ -160,7 +160,7 @@ TEST_F(DetectionList, ReturningToTheDetectionTabSelectsTheTargetsFolder) {
 
   // Not while a run is in progress.
   Cut("site.example/deep/folder/t.jpg");
-  for (int i = 0; i < 200; ++i) Cut(QStringLiteral("run/%1.jpg").arg(i));
+  for (int i = 0; i < 400; ++i) Cut(QStringLiteral("run/%1.jpg").arg(i));
   f.PageControl1->setCurrentIndex(0);
   QString selectedDuringRun;
   QTimer::singleShot(0, &f, [&] {

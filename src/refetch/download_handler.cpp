@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <functional>
 #include <stdexcept>
 
 #include "app/globals.h"
@@ -42,11 +43,16 @@ QPixmap LoadReceived(const QString& path, QByteArray& bytes) {
   return picture;
 }
 
-// Keeps the "transfer running" flag true for exactly the handler's extent.
+// Keeps the "transfer running" flag true for exactly the handler's extent,
+// then lets a close that waited for the transfer go ahead.
 struct RunningFlag {
-  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
-  ~RunningFlag() { flag_ = false; }
+  RunningFlag(bool& flag, std::function<void()> after) : flag_(flag), after_(std::move(after)) { flag_ = true; }
+  ~RunningFlag() {
+    flag_ = false;
+    after_();
+  }
   bool& flag_;
+  std::function<void()> after_;
 };
 
 }  // namespace
@@ -72,22 +78,24 @@ void TForm1::ReGetBtnClick() {
   StatusBar1->repaint();
 
   ReGetBtn->setEnabled(false);
-  const RunningFlag running(downloadRunning_);
+  const RunningFlag running(downloadRunning_, [this] { FinishPendingClose(); });
+  // Once the user has asked to close, the transfer ends without boxes.
+  const auto tell = [this](const QString& text) {
+    if (!closePending_) prompts_.Message(this, ApplicationTitle, text);
+  };
   // While the headers are awaited the window repaints, but takes no input.
   const auto waitForHeaders = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
   HttpError openError;
   std::unique_ptr<HttpRequest> request = HttpRequest::Open(WireUrl(url), waitForHeaders, &openError);
   if (!request && openError.noSession) {
-    prompts_.Message(this, ApplicationTitle, QStringLiteral("WinInetが初期化できませんでした。"));
+    tell(QStringLiteral("WinInetが初期化できませんでした。"));
     ReGetBtn->setEnabled(true);
-    FinishPendingClose();
     return;
   }
   if (!request) {
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();
     ReGetBtn->setEnabled(true);
-    FinishPendingClose();
     return;
   }
 
@@ -96,7 +104,6 @@ void TForm1::ReGetBtnClick() {
   std::unique_ptr<OutputFile> file = OutputFile::Create(NativePath(TempDownloadPath), &createError);
   if (!file) {
     ReGetBtn->setEnabled(true);
-    FinishPendingClose();
     throw std::runtime_error(QStringLiteral("ファイル \"%1\" を作成できません。%2")
                                  .arg(TempDownloadPath, QString::fromLocal8Bit(createError.c_str()))
                                  .toStdString());
@@ -140,13 +147,11 @@ void TForm1::ReGetBtnClick() {
     BrowseBtn->setFocus();
     if (transfer.end == TransferEnd::ReadFailed) {
       const qsizetype cut = std::max(url.lastIndexOf(QLatin1Char(':')), url.lastIndexOf(QLatin1Char('\\')));
-      prompts_.Message(this, ApplicationTitle,
-                       QStringLiteral("http:") + url.mid(cut + 1) + QStringLiteral(" を取得できませんでした。0"));
+      tell(QStringLiteral("http:") + url.mid(cut + 1) + QStringLiteral(" を取得できませんでした。0"));
     } else {
-      prompts_.Message(this, ApplicationTitle, QStringLiteral("画像を取得できませんでした。1"));
+      tell(QStringLiteral("画像を取得できませんでした。1"));
     }
     StatusPanel1->setText(targetName + QStringLiteral(" を取得できませんでした"));
-    FinishPendingClose();
     return;
   }
 
@@ -167,7 +172,7 @@ void TForm1::ReGetBtnClick() {
     NewPictureBytes = received;
     WriteNewFile(TempImagePath, received, nullptr);
   } else {
-    prompts_.Message(this, ApplicationTitle, QStringLiteral("画像が見つかりません。404"));
+    tell(QStringLiteral("画像が見つかりません。404"));
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();
   }
@@ -181,5 +186,4 @@ void TForm1::ReGetBtnClick() {
   } else if (loaded) {
     SaveBtn->setFocus();
   }
-  FinishPendingClose();
 }
