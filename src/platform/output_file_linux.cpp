@@ -98,6 +98,12 @@ bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString
   if (::lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && ::realpath(target.c_str(), resolved)) {
     target = resolved;
   }
+  // The rename would get past a file the user made read-only: refuse, as a
+  // write into it would.
+  if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
+    if (error) *error = ErrorText(errno);
+    return false;
+  }
   const size_t slash = target.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
