@@ -35,8 +35,6 @@ using namespace yuragi::testing;
 namespace {
 
 
-bool IsJpeg(const char* name) { return IsJpegName(name); }
-
 // (a) and (c): a plain recursive walk testing each candidate's tail, either
 // reading only the last 18 bytes or, as a literal reading would, the file whole.
 size_t PlainWalk(const std::string& folder, bool whole) {
@@ -51,7 +49,7 @@ size_t PlainWalk(const std::string& folder, bool whole) {
       found += PlainWalk(path, whole);
       continue;
     }
-    if (!IsJpeg(entry->d_name)) continue;
+    if (!IsJpegName(entry->d_name)) continue;
     const int fd = ::open(path.c_str(), O_RDONLY);
     if (fd < 0) continue;
     struct stat st {};

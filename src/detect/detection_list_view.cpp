@@ -68,11 +68,7 @@ void DetectionListView::Configure(QAbstractItemView* view) {
   view->viewport()->installEventFilter(this);
   view->setContextMenuPolicy(Qt::CustomContextMenu);
   view->setFrameShape(QFrame::NoFrame);
-  QPalette colours = view->palette();
-  colours.setColor(QPalette::Inactive, QPalette::Highlight, colours.color(QPalette::Active, QPalette::Highlight));
-  colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                   colours.color(QPalette::Active, QPalette::HighlightedText));
-  view->setPalette(colours);
+  KeepSelectionVisibleUnfocused(view);
   connect(view, &QAbstractItemView::doubleClicked, this, &DetectionListView::RowDoubleClicked);
   connect(view, &QWidget::customContextMenuRequested, this,
           [this, view](const QPoint& pos) { emit ContextMenuWanted(view->viewport()->mapToGlobal(pos)); });

@@ -2,7 +2,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFontMetrics>
-#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
@@ -16,6 +15,7 @@
 #include "platform/folder_tree.h"
 #include "platform/number_format.h"
 #include "platform/paths.h"
+#include "platform/picture_loader.h"
 #include "platform/time_format.h"
 
 using namespace yuragi;
@@ -39,9 +39,7 @@ class WindowScan final : public ScanWindow {
   }
 
   void AppendRow(DetectionRow row) override {
-    const RgbImage& thumb = row.thumbnail;
-    const QImage image(thumb.pixels.data(), thumb.width, thumb.height, thumb.width * 3, QImage::Format_RGB888);
-    form_.ImageList1.push_back(QPixmap::fromImage(image));
+    form_.ImageList1.push_back(ToPixmap(row.thumbnail));
     form_.ImageList3.push_back(form_.ImageList2.front());
     DetectionModel::Row entry;
     entry.caption = DisplayPath(row.path);

@@ -1,5 +1,7 @@
 #include "detect/end_marker.h"
 
+#include "platform/unique_fd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,28 +14,21 @@ namespace {
 
 constexpr long kWindow = 18;
 
-struct Fd {
-  int fd;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 }  // namespace
 
 bool HasJpegEndMarker(const std::string& path) noexcept {
   // Only the tail decides the answer, so only the tail is read.
-  Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-  if (file.fd < 0) return false;
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!file) return false;
   struct stat st {};
-  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   const off_t size = st.st_size;
   const long count = size < kWindow ? static_cast<long>(size) : kWindow;
   if (count < 2) return false;
   uint8_t tail[kWindow];
   long got = 0;
   while (got < count) {
-    const ssize_t n = ::pread(file.fd, tail + got, size_t(count - got), size - count + got);
+    const ssize_t n = ::pread(file.get(), tail + got, size_t(count - got), size - count + got);
     if (n <= 0) return false;
     got += n;
   }

@@ -15,4 +15,12 @@ void SetFaceColour(QWidget* widget, bool face) {
   widget->setPalette(colours);
 }
 
+void KeepSelectionVisibleUnfocused(QWidget* widget) {
+  QPalette colours = widget->palette();
+  for (auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
+    colours.setColor(QPalette::Inactive, role, colours.color(QPalette::Active, role));
+  }
+  widget->setPalette(colours);
+}
+
 }  // namespace yuragi

@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include "platform/face_colour.h"
+
 namespace yuragi {
 
 FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new QFileSystemModel(this)) {
@@ -23,11 +25,7 @@ FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new QFileSys
   setExpandsOnDoubleClick(false);
   setAnimated(false);
   // Keep the selection visible while another control has the focus.
-  QPalette colours = palette();
-  colours.setColor(QPalette::Inactive, QPalette::Highlight, colours.color(QPalette::Active, QPalette::Highlight));
-  colours.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                   colours.color(QPalette::Active, QPalette::HighlightedText));
-  setPalette(colours);
+  KeepSelectionVisibleUnfocused(this);
   connect(this, &QTreeView::clicked, this, &FolderTree::FolderClicked);
   connect(model_, &QAbstractItemModel::layoutChanged, this, &FolderTree::KeepWantedSelection);
   connect(model_, &QAbstractItemModel::rowsInserted, this, &FolderTree::KeepWantedSelection);

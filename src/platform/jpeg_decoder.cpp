@@ -1,5 +1,7 @@
 #include "platform/jpeg_decoder.h"
 
+#include "platform/unique_fd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,12 +162,9 @@ namespace {
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
   // Non-blocking, so a FIFO named like a picture cannot stall the walk.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  const std::unique_ptr<int, void (*)(int*)> closer(new int(fd), [](int* p) {
-    ::close(*p);
-    delete p;
-  });
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!file) return false;
+  const int fd = file.get();
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   bytes.resize(size_t(st.st_size));

@@ -19,14 +19,15 @@ DecodeRequest PreviewSize() {
   return DecodeRequest{size.width(), size.height()};
 }
 
-QPixmap ToPixmap(const std::optional<RgbImage>& decoded) {
-  if (!decoded || decoded->empty()) return {};
-  const QImage image(decoded->pixels.data(), decoded->width, decoded->height, decoded->width * 3,
-                     QImage::Format_RGB888);
-  return QPixmap::fromImage(image);
-}
+QPixmap ToPixmap(const std::optional<RgbImage>& decoded) { return decoded ? ToPixmap(*decoded) : QPixmap(); }
 
 }  // namespace
+
+QPixmap ToPixmap(const RgbImage& image) {
+  if (image.empty()) return {};
+  return QPixmap::fromImage(
+      QImage(image.pixels.data(), image.width, image.height, image.width * 3, QImage::Format_RGB888));
+}
 
 QPixmap LoadPicture(const QString& path) {
   const QString extension = ExtensionPart(path).toLower();

@@ -6,6 +6,10 @@
 
 namespace yuragi {
 
+struct RgbImage;
+
+QPixmap ToPixmap(const RgbImage& image);
+
 // Loads a picture by its extension, case ignored: jpg and jpeg through the
 // JPEG decoder, bmp and ico through the toolkit. Other extensions, and
 // content that does not match, give a null pixmap.
