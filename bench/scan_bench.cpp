@@ -25,7 +25,7 @@
 #include "detect/detection_model.h"
 #include "detect/folder_scan.h"
 #include "jpeg_writer.h"
-#include "platform/folder_tree.h"
+#include "widgets/folder_tree.h"
 #include "platform/jpeg_decoder.h"
 #include "scripted_prompts.h"
 

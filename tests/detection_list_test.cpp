@@ -15,7 +15,7 @@
 #include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
 #include "jpeg_writer.h"
-#include "platform/folder_tree.h"
+#include "widgets/folder_tree.h"
 #include "window_fixture.h"
 
 using namespace yuragi;

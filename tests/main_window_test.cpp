@@ -14,10 +14,10 @@
 #include <stdexcept>
 
 #include "detect/detection_list_view.h"
-#include "platform/folder_tree.h"
-#include "platform/image_view.h"
+#include "widgets/folder_tree.h"
+#include "widgets/image_view.h"
 #include "platform/paths.h"
-#include "platform/tab_bar.h"
+#include "widgets/tab_bar.h"
 #include "window_fixture.h"
 
 using namespace yuragi;

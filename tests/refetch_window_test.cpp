@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "jpeg_writer.h"
-#include "platform/image_view.h"
+#include "widgets/image_view.h"
 #include "test_server.h"
 #include "window_fixture.h"
 

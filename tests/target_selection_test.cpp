@@ -12,7 +12,7 @@
 #include <QUrl>
 
 #include "jpeg_writer.h"
-#include "platform/image_view.h"
+#include "widgets/image_view.h"
 #include "window_fixture.h"
 
 using namespace yuragi;

@@ -9,7 +9,7 @@
 #include "platform/instance_activation.h"
 #include "platform/prompts.h"
 #include "platform/single_instance.h"
-#include "platform/window_font.h"
+#include "widgets/window_font.h"
 
 using namespace yuragi;
 

@@ -20,16 +20,16 @@
 
 #include "app/globals.h"
 #include "detect/detection_list_view.h"
-#include "platform/face_colour.h"
+#include "widgets/face_colour.h"
 #include "platform/file_icons.h"
-#include "platform/folder_tree.h"
-#include "platform/image_view.h"
+#include "widgets/folder_tree.h"
+#include "widgets/image_view.h"
 #include "platform/paths.h"
 #include "platform/prompts.h"
-#include "platform/tab_bar.h"
+#include "widgets/tab_bar.h"
 #include "platform/temp_dir.h"
 #include "platform/time_format.h"
-#include "platform/window_font.h"
+#include "widgets/window_font.h"
 
 using namespace yuragi;
 

@@ -13,8 +13,8 @@
 #include "app/main_window.h"
 #include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
-#include "platform/image_view.h"
-#include "platform/tab_bar.h"
+#include "widgets/image_view.h"
+#include "widgets/tab_bar.h"
 
 using namespace yuragi;
 

@@ -14,7 +14,7 @@
 #include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
 #include "platform/file_info.h"
-#include "platform/folder_tree.h"
+#include "widgets/folder_tree.h"
 #include "platform/paths.h"
 
 using namespace yuragi;

@@ -9,7 +9,7 @@
 
 #include "detect/detection_model.h"
 #include "detect/folder_scan.h"
-#include "platform/face_colour.h"
+#include "widgets/face_colour.h"
 
 namespace yuragi {
 

@@ -12,7 +12,7 @@
 #include "detect/detection_model.h"
 #include "detect/fit_path.h"
 #include "detect/folder_scan.h"
-#include "platform/folder_tree.h"
+#include "widgets/folder_tree.h"
 #include "platform/number_format.h"
 #include "platform/paths.h"
 #include "platform/picture_loader.h"

@@ -14,7 +14,7 @@
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "platform/http_client.h"
-#include "platform/image_view.h"
+#include "widgets/image_view.h"
 #include "platform/number_format.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"

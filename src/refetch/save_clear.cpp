@@ -8,8 +8,8 @@
 
 #include "app/globals.h"
 #include "app/main_window.h"
-#include "platform/face_colour.h"
-#include "platform/image_view.h"
+#include "widgets/face_colour.h"
+#include "widgets/image_view.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/prompts.h"

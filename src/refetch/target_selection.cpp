@@ -11,9 +11,9 @@
 
 #include "app/globals.h"
 #include "app/main_window.h"
-#include "platform/face_colour.h"
+#include "widgets/face_colour.h"
 #include "platform/file_info.h"
-#include "platform/image_view.h"
+#include "widgets/image_view.h"
 #include "platform/number_format.h"
 #include "platform/paths.h"
 #include "platform/picture_loader.h"

@@ -1,4 +1,4 @@
-#include "platform/folder_tree.h"
+#include "widgets/folder_tree.h"
 
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -6,7 +6,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
-#include "platform/face_colour.h"
+#include "widgets/face_colour.h"
 
 namespace yuragi {
 

@@ -1,4 +1,4 @@
-#include "platform/face_colour.h"
+#include "widgets/face_colour.h"
 
 #include <QStyle>
 #include <QWidget>

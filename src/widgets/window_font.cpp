@@ -1,4 +1,4 @@
-#include "platform/window_font.h"
+#include "widgets/window_font.h"
 
 #include <QStringList>
 

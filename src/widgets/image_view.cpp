@@ -1,4 +1,4 @@
-#include "platform/image_view.h"
+#include "widgets/image_view.h"
 
 #include <QMouseEvent>
 #include <QPainter>

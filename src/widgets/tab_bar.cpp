@@ -1,4 +1,4 @@
-#include "platform/tab_bar.h"
+#include "widgets/tab_bar.h"
 
 namespace yuragi {
 
