@@ -21,6 +21,7 @@
 #include "app/globals.h"
 #include "detect/detection_list_view.h"
 #include "widgets/face_colour.h"
+#include "platform/desktop_shell.h"
 #include "platform/file_icons.h"
 #include "widgets/folder_tree.h"
 #include "widgets/image_view.h"
@@ -35,7 +36,10 @@ using namespace yuragi;
 
 
 TForm1::TForm1(Prompts& prompts, QStringList arguments, QWidget* parent)
-    : QMainWindow(parent), prompts_(prompts), arguments_(std::move(arguments)) {
+    : QMainWindow(parent),
+      prompts_(prompts),
+      shell_(MakeDesktopShell(prompts)),
+      arguments_(std::move(arguments)) {
   setFont(WindowFont());
   setWindowIcon(ProgramIcon());
   CreateStatusBar();

@@ -4,6 +4,7 @@
 #include <QPixmap>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "platform/file_filter.h"
@@ -22,6 +23,7 @@ class QTabWidget;
 class QTimer;
 
 namespace yuragi {
+class DesktopShell;
 class DetectionListView;
 class DetectionModel;
 class FixedWidthTabBar;
@@ -202,6 +204,7 @@ class TForm1 : public QMainWindow {
   void FinishPendingClose();
 
   yuragi::Prompts& prompts_;
+  std::unique_ptr<yuragi::DesktopShell> shell_;  // open, open with, properties, trash
   QStringList arguments_;
   bool shownOnce_ = false;
   bool detectionRunning_ = false;
