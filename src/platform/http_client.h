@@ -1,16 +1,26 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 namespace yuragi {
 
+// Far above any real picture; a body that grows past it is no picture.
+inline constexpr uint64_t kDefaultBodyCap = uint64_t(1) << 30;
+
 struct HttpError {
   int code = 0;       // the library's error code, 0 for none
   std::string text;   // its message
   bool noSession = false;  // the HTTP library itself could not be started
+  bool cancelled = false;  // the caller's cancel check turned true
+  bool tooLarge = false;   // the body outgrew HttpOptions::maxBodyBytes
+};
+
+struct HttpOptions {
+  uint64_t maxBodyBytes = kDefaultBodyCap;
 };
 
 // One GET, shaped like the calls the download relies on: open and wait for
@@ -28,12 +38,18 @@ class HttpRequest {
   HttpRequest& operator=(const HttpRequest&) = delete;
 
   // Drives the request until the final response's headers have arrived;
-  // calls wait() while it waits. Null on failure (bad URL, host not found,
+  // calls wait() while it waits and gives up as soon as cancelled() turns
+  // true (error->cancelled). Null on failure (bad URL, host not found,
   // refused, time-out, a redirect to another scheme), with the reason.
-  static std::unique_ptr<HttpRequest> Open(const std::string& url, const Step& wait, HttpError* error);
+  static std::unique_ptr<HttpRequest> Open(const std::string& url, const Step& wait, const Check& cancelled,
+                                           HttpError* error, const HttpOptions& options = {});
+  static std::unique_ptr<HttpRequest> Open(const std::string& url, const Step& wait, HttpError* error) {
+    return Open(url, wait, {}, error);
+  }
 
   // Copies up to max body bytes. 0 at the end of the body, and when
-  // cancelled() turns true while waiting; -1 when the transfer broke.
+  // cancelled() turns true while waiting; -1 when the transfer broke or
+  // the body outgrew the cap (Error() says which).
   long Read(char* buffer, size_t max, const Step& wait, const Check& cancelled);
 
   long ResponseCode() const;

@@ -1,6 +1,8 @@
 #include <curl/curl.h>
+#include <strings.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -26,9 +28,35 @@ struct ListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-void GlobalInit() {
+CURLcode GlobalInit() {
   static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  static CURLcode result = CURLE_OK;
+  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  return result;
+}
+
+HttpError ErrorOf(CURLcode code) {
+  const char* text = curl_easy_strerror(code);
+  return HttpError{int(code), text ? text : "transfer failed"};
+}
+
+HttpError ErrorOf(CURLMcode code) {
+  const char* text = curl_multi_strerror(code);
+  return HttpError{CURLE_FAILED_INIT, text ? text : "transfer failed"};
+}
+
+// The status of a status line ("HTTP/1.1 404 Not Found"), 0 when it is none.
+long StatusOf(const char* data, size_t bytes) {
+  if (bytes < 12 || std::strncmp(data, "HTTP/", 5) != 0) return 0;
+  const char* space = static_cast<const char*>(std::memchr(data, ' ', bytes));
+  if (!space || size_t(space - data) + 4 > bytes) return 0;
+  long code = 0;
+  for (int i = 1; i <= 3; ++i) {
+    const char digit = space[i];
+    if (digit < '0' || digit > '9') return 0;
+    code = code * 10 + (digit - '0');
+  }
+  return code;
 }
 
 }  // namespace
@@ -37,12 +65,16 @@ struct HttpRequest::State {
   std::unique_ptr<CURLM, MultiDeleter> multi;
   std::unique_ptr<CURL, EasyDeleter> easy;
   std::unique_ptr<curl_slist, ListDeleter> headers;
+  bool added = false;
   // Body bytes as curl handed them over, oldest first; bodyRead counts what
   // of the first chunk has been read already.
   std::deque<std::string> body;
   size_t bodyRead = 0;
   size_t buffered = 0;
   std::vector<std::string> spare;  // read chunks kept for reuse: no fresh pages per block
+  uint64_t received = 0;
+  uint64_t cap = kDefaultBodyCap;
+  long blockStatus = 0;  // status line of the header block now arriving
   bool paused = false;
   bool headersDone = false;
   bool sawLocation = false;
@@ -51,10 +83,17 @@ struct HttpRequest::State {
   HttpError error;
 
   ~State() {
-    if (multi && easy) curl_multi_remove_handle(multi.get(), easy.get());
+    if (added) curl_multi_remove_handle(multi.get(), easy.get());
   }
 
   size_t Buffered() const { return buffered; }
+
+  // A failure of our own ends the transfer; the first reason is kept.
+  void Fail(const HttpError& reason) {
+    if (error.code == 0) error = reason;
+    done = true;
+    if (result == CURLE_OK) result = CURLE_FAILED_INIT;
+  }
 
   static size_t OnBody(char* data, size_t size, size_t count, void* self) {
     auto* state = static_cast<State*>(self);
@@ -63,6 +102,11 @@ struct HttpRequest::State {
     if (state->Buffered() > kPauseAbove) {
       state->paused = true;
       return CURL_WRITEFUNC_PAUSE;  // curl delivers the same bytes again later
+    }
+    if (state->received + bytes > state->cap) {
+      state->error = HttpError{CURLE_FILESIZE_EXCEEDED, "the body is larger than the size cap"};
+      state->error.tooLarge = true;
+      return 0;  // curl ends the transfer with a write error
     }
     if (bytes > 0) {
       if (state->spare.empty()) {
@@ -73,22 +117,29 @@ struct HttpRequest::State {
         state->body.back().assign(data, bytes);
       }
       state->buffered += bytes;
+      state->received += bytes;
     }
     return bytes;
   }
 
+  // Headers of every response arrive here, interim answers and redirects
+  // included (a proxy's CONNECT answer is suppressed); the final block's
+  // blank line ends the wait for headers.
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* state = static_cast<State*>(self);
     const size_t bytes = size * count;
-    if (bytes >= 5 && std::strncmp(data, "HTTP/", 5) == 0) state->sawLocation = false;
+    if (const long status = StatusOf(data, bytes)) {
+      state->blockStatus = status;
+      state->sawLocation = false;
+    }
     if (bytes >= 9 && strncasecmp(data, "location:", 9) == 0) state->sawLocation = true;
     const bool blank = (bytes == 2 && data[0] == '\r') || (bytes == 1 && data[0] == '\n');
     if (blank) {
-      long code = 0;
-      curl_easy_getinfo(state->easy.get(), CURLINFO_RESPONSE_CODE, &code);
+      const long code = state->blockStatus;
       const bool interim = code >= 100 && code < 200;
       const bool redirect = code >= 300 && code < 400 && state->sawLocation;
-      if (!interim && !redirect) state->headersDone = true;
+      if (code != 0 && !interim && !redirect) state->headersDone = true;
+      state->blockStatus = 0;
     }
     return bytes;
   }
@@ -96,7 +147,8 @@ struct HttpRequest::State {
   // One round of work on the socket, waiting up to timeoutMs for it.
   void Drive(int timeoutMs) {
     int running = 0;
-    curl_multi_perform(multi.get(), &running);
+    const CURLMcode performed = curl_multi_perform(multi.get(), &running);
+    if (performed != CURLM_OK) return Fail(ErrorOf(performed));
     int left = 0;
     while (CURLMsg* message = curl_multi_info_read(multi.get(), &left)) {
       if (message->msg == CURLMSG_DONE) {
@@ -105,66 +157,111 @@ struct HttpRequest::State {
       }
     }
     if (done) {
-      if (result != CURLE_OK && error.code == 0) {
-        error.code = int(result);
-        const char* detail = curl_easy_strerror(result);
-        error.text = detail ? detail : "transfer failed";
-      }
+      if (result != CURLE_OK && error.code == 0) error = ErrorOf(result);
       return;
     }
-    if (!headersDone || Buffered() == 0) curl_multi_poll(multi.get(), nullptr, 0, timeoutMs, nullptr);
+    if (!headersDone || Buffered() == 0) {
+      // A poll that fails would return at once every round: end instead.
+      const CURLMcode polled = curl_multi_poll(multi.get(), nullptr, 0, timeoutMs, nullptr);
+      if (polled != CURLM_OK) Fail(ErrorOf(polled));
+    }
+  }
+
+  void Resume() {
+    paused = false;
+    const CURLcode resumed = curl_easy_pause(easy.get(), CURLPAUSE_CONT);
+    if (resumed != CURLE_OK) Fail(ErrorOf(resumed));
   }
 };
+
+namespace {
+
+// Sets every option, stopping at the first one refused.
+class Options {
+ public:
+  explicit Options(CURL* easy) : easy_(easy) {}
+  template <typename T>
+  Options& Set(CURLoption option, T value) {
+    if (result_ == CURLE_OK) result_ = curl_easy_setopt(easy_, option, value);
+    return *this;
+  }
+  CURLcode Result() const { return result_; }
+
+ private:
+  CURL* easy_;
+  CURLcode result_ = CURLE_OK;
+};
+
+}  // namespace
 
 HttpRequest::HttpRequest(std::unique_ptr<State> state) : state_(std::move(state)) {}
 HttpRequest::~HttpRequest() = default;
 
-std::unique_ptr<HttpRequest> HttpRequest::Open(const std::string& url, const Step& wait, HttpError* error) {
-  GlobalInit();
-  auto state = std::make_unique<State>();
-  auto fail = [&](int code, const std::string& text) -> std::unique_ptr<HttpRequest> {
-    if (error) *error = HttpError{code, text};
+std::unique_ptr<HttpRequest> HttpRequest::Open(const std::string& url, const Step& wait, const Check& cancelled,
+                                               HttpError* error, const HttpOptions& options) {
+  auto fail = [&](HttpError reason) -> std::unique_ptr<HttpRequest> {
+    if (error) *error = std::move(reason);
     return nullptr;
   };
+  if (GlobalInit() != CURLE_OK) {
+    HttpError reason = ErrorOf(GlobalInit());
+    reason.noSession = true;
+    return fail(reason);
+  }
+  auto state = std::make_unique<State>();
+  state->cap = options.maxBodyBytes;
   state->multi.reset(curl_multi_init());
   state->easy.reset(curl_easy_init());
   if (!state->multi || !state->easy) {
-    if (error) *error = HttpError{CURLE_FAILED_INIT, "cannot start the HTTP library", true};
-    return nullptr;
+    return fail(HttpError{CURLE_FAILED_INIT, "cannot start the HTTP library", true});
   }
   CURL* easy = state->easy.get();
   curl_slist* list = curl_slist_append(nullptr, "Cache-Control: no-cache");
   if (list) {
-    if (curl_slist* longer = curl_slist_append(list, "Pragma: no-cache")) list = longer;
+    if (curl_slist* longer = curl_slist_append(list, "Pragma: no-cache")) {
+      list = longer;
+    } else {
+      curl_slist_free_all(list);
+      list = nullptr;
+    }
   }
   state->headers.reset(list);
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, "Quistrelle");
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, state->headers.get());
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 30L);
-  // A server that takes the connection and then says nothing is given up
-  // after a minute rather than waited for forever.
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 60L);
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 512L * 1024);
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &State::OnBody);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, state.get());
-  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &State::OnHeader);
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, state.get());
-  if (curl_multi_add_handle(state->multi.get(), easy) != CURLM_OK) {
-    return fail(CURLE_FAILED_INIT, "cannot start the transfer");
-  }
+  if (!list) return fail(ErrorOf(CURLE_OUT_OF_MEMORY));
+  Options set(easy);
+  set.Set(CURLOPT_URL, url.c_str())
+      .Set(CURLOPT_USERAGENT, "Quistrelle")
+      .Set(CURLOPT_HTTPHEADER, list)
+      .Set(CURLOPT_FOLLOWLOCATION, 1L)
+      .Set(CURLOPT_MAXREDIRS, 10L)
+      .Set(CURLOPT_PROTOCOLS_STR, "http,https")
+      .Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
+      .Set(CURLOPT_CONNECTTIMEOUT, 30L)
+      // A server that takes the connection and then says nothing is given
+      // up after a minute rather than waited for forever.
+      .Set(CURLOPT_LOW_SPEED_LIMIT, 1L)
+      .Set(CURLOPT_LOW_SPEED_TIME, 60L)
+      .Set(CURLOPT_NOSIGNAL, 1L)
+      .Set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L)
+      .Set(CURLOPT_BUFFERSIZE, 512L * 1024)
+      .Set(CURLOPT_WRITEFUNCTION, &State::OnBody)
+      .Set(CURLOPT_WRITEDATA, state.get())
+      .Set(CURLOPT_HEADERFUNCTION, &State::OnHeader)
+      .Set(CURLOPT_HEADERDATA, state.get());
+  if (set.Result() != CURLE_OK) return fail(ErrorOf(set.Result()));
+  const CURLMcode added = curl_multi_add_handle(state->multi.get(), easy);
+  if (added != CURLM_OK) return fail(ErrorOf(added));
+  state->added = true;
   while (!state->headersDone && !state->done) {
+    if (cancelled && cancelled()) {
+      HttpError reason{CURLE_ABORTED_BY_CALLBACK, "cancelled"};
+      reason.cancelled = true;
+      return fail(reason);
+    }
     state->Drive(kPollMs);
     if (wait) wait();
   }
   // A transfer that broke after its headers opened fine; reading reports it.
-  if (!state->headersDone && state->result != CURLE_OK) return fail(state->error.code, state->error.text);
+  if (!state->headersDone && state->result != CURLE_OK) return fail(state->error);
   return std::unique_ptr<HttpRequest>(new HttpRequest(std::move(state)));
 }
 
@@ -172,10 +269,8 @@ long HttpRequest::Read(char* buffer, size_t max, const Step& wait, const Check& 
   State& s = *state_;
   while (s.Buffered() == 0 && !s.done) {
     if (cancelled && cancelled()) return 0;
-    if (s.paused) {
-      s.paused = false;
-      curl_easy_pause(s.easy.get(), CURLPAUSE_CONT);
-    }
+    if (s.paused) s.Resume();
+    if (s.done) break;
     s.Drive(kPollMs);
     if (s.Buffered() == 0 && !s.done && wait) wait();
   }
@@ -194,10 +289,7 @@ long HttpRequest::Read(char* buffer, size_t max, const Step& wait, const Check& 
       }
     }
     s.buffered -= count;
-    if (s.paused && s.Buffered() < kPauseAbove / 2) {
-      s.paused = false;
-      curl_easy_pause(s.easy.get(), CURLPAUSE_CONT);
-    }
+    if (s.paused && s.Buffered() < kPauseAbove / 2) s.Resume();
     return long(count);
   }
   return s.result == CURLE_OK ? 0 : -1;
@@ -205,7 +297,7 @@ long HttpRequest::Read(char* buffer, size_t max, const Step& wait, const Check& 
 
 long HttpRequest::ResponseCode() const {
   long code = 0;
-  curl_easy_getinfo(state_->easy.get(), CURLINFO_RESPONSE_CODE, &code);
+  if (curl_easy_getinfo(state_->easy.get(), CURLINFO_RESPONSE_CODE, &code) != CURLE_OK) return 0;
   return code;
 }
 

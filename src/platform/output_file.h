@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/file_identity.h"
+
 namespace yuragi {
 
 // A new file written in blocks. It is created without following links: a
@@ -31,9 +33,37 @@ class OutputFile {
 // Writes bytes to a fresh file at path as Create does.
 bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error);
 
-// Replaces the file at path with bytes in one rename: the bytes go to a new
-// file in the same folder first, which takes the old file's permissions.
-// On any failure the old file is left as it was.
+struct SaveOptions {
+  // When set, the path must still hold what it held then (see FileIdentity).
+  const FileIdentity* expected = nullptr;
+  // Where the complete new bytes wait when the file's own folder takes no
+  // new file (a read-only folder holding a writable file).
+  std::string spareFolder;
+};
+
+enum class SaveEnd {
+  Replaced,        // a full copy renamed over the old file
+  WrittenInPlace,  // a full copy kept on disk first, then the old file rewritten
+  Changed,         // the path no longer holds what was read: nothing written
+  Failed,          // nothing written; error holds the system's reason
+};
+
+struct SaveResult {
+  SaveEnd end = SaveEnd::Failed;
+  FileChange change = FileChange::None;
+  int errorCode = 0;
+  std::string error;
+  bool ok() const { return end == SaveEnd::Replaced || end == SaveEnd::WrittenInPlace; }
+};
+
+// Saves bytes over the file at path (a new file when there is none), so
+// that the file keeps what it had: mode, owner and group, extended
+// attributes, its hard links. A link is kept and the file it points to is
+// saved over; a link to nothing is refused. The new bytes are complete on
+// disk before the old ones are touched; on failure the old file stays.
+SaveResult SaveOverFile(const std::string& path, const char* data, size_t size, const SaveOptions& options = {});
+
+// SaveOverFile without an identity check, for callers with a text path.
 bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
 
 }  // namespace yuragi

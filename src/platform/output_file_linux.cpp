@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/output_file.h"
@@ -27,14 +25,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
     size -= size_t(n);
   }
   return true;
-}
-
-QString ErrorText(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
-
-mode_t DefaultMode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
 }
 
 }  // namespace
@@ -91,45 +81,12 @@ bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error) 
 }
 
 bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
-  std::string target = NativePath(path);
-  // A link is kept: the file it points to is the one replaced.
-  char resolved[PATH_MAX];
-  struct stat link {};
-  if (::lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && ::realpath(target.c_str(), resolved)) {
-    target = resolved;
+  const SaveResult saved = SaveOverFile(NativePath(path), bytes.constData(), size_t(bytes.size()));
+  if (!saved.ok() && error) {
+    *error = saved.end == SaveEnd::Changed ? QString::fromLocal8Bit(std::strerror(ELOOP))
+                                           : QString::fromLocal8Bit(saved.error.c_str());
   }
-  // The rename would get past a file the user made read-only: refuse, as a
-  // write into it would.
-  if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
-    if (error) *error = ErrorText(errno);
-    return false;
-  }
-  const size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string temp = folder + "." + name + ".yuragimaru-XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    if (error) *error = ErrorText(errno);
-    return false;
-  }
-  struct stat old {};
-  const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : DefaultMode();
-  bool ok = WriteAll(fd, bytes.constData(), size_t(bytes.size())) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  int code = ok ? 0 : errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    code = errno;
-  }
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-    ok = false;
-    code = errno;
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    if (error) *error = ErrorText(code);
-  }
-  return ok;
+  return saved.ok();
 }
 
 }  // namespace yuragi

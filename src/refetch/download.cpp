@@ -27,7 +27,14 @@ QString UrlFileNameOf(const QString& url) {
 }
 
 QString TempDownloadName(const QString& tempDir, const QDateTime& now, const QString& targetName) {
-  return ChangeExtension(tempDir + FormatTempStamp(now) + QLatin1Char('-') + targetName, QStringLiteral(".jpg"));
+  constexpr size_t kNameMax = 255;
+  const QString extension = QStringLiteral(".jpg");
+  const QString prefix = FormatTempStamp(now) + QLatin1Char('-');
+  QString stem = ChangeExtension(targetName, QString());
+  while (!stem.isEmpty() && NativePath(prefix + stem + extension).size() > kNameMax) {
+    stem.chop(stem.size() >= 2 && stem.back().isLowSurrogate() ? 2 : 1);
+  }
+  return tempDir + prefix + stem + extension;
 }
 
 TransferResult TransferToFile(HttpRequest& request, OutputFile& file, const TransferSteps& steps) {
@@ -39,7 +46,7 @@ TransferResult TransferToFile(HttpRequest& request, OutputFile& file, const Tran
     const long count = request.Read(block, sizeof block, steps.processMessages, cancelled);
     if (steps.processMessages) steps.processMessages();
     if (count < 0) {
-      result.end = TransferEnd::ReadFailed;
+      result.end = request.Error().tooLarge ? TransferEnd::TooLarge : TransferEnd::ReadFailed;
       result.error = request.Error().text;
       return result;
     }

@@ -25,6 +25,8 @@ std::string WireUrl(const QString& url);
 QString UrlFileNameOf(const QString& url);
 
 // TempDir + "$yyyymmdd-hhnnsszzz-" + target name, extension made ".jpg".
+// The target name is shortened so that the file name stays within the
+// 255 bytes a file system allows.
 QString TempDownloadName(const QString& tempDir, const QDateTime& now, const QString& targetName);
 
 struct TransferSteps {
@@ -33,7 +35,9 @@ struct TransferSteps {
   const std::atomic<bool>* cancelRequested = nullptr;
 };
 
-enum class TransferEnd { Finished, ReadFailed, WriteFailed };
+// ReadFailed: the connection broke; TooLarge: the body outgrew the
+// request's size cap; WriteFailed: the file refused the bytes (error says why).
+enum class TransferEnd { Finished, ReadFailed, TooLarge, WriteFailed };
 
 struct TransferResult {
   TransferEnd end = TransferEnd::Finished;
