@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "platform/file_filter.h"
+#include "platform/file_identity.h"
+#include "platform/http_client.h"
 
 class QAction;
 class QActionGroup;
@@ -134,6 +136,9 @@ class TForm1 : public QMainWindow {
   int64_t FileCount = 0;    // files visited by the current detection run
   QString UrlFileName;      // file-name part of the URL being fetched
   QByteArray NewPictureBytes;  // the received bytes behind Image2, unchanged
+  bool NewPictureEnded = false;  // those bytes end in the JPEG end marker
+  yuragi::FileIdentity TargetIdentity;  // the target when the download started
+  uint64_t DownloadCap = yuragi::kDefaultBodyCap;  // bytes a download may bring at most
 
   // --- application shell --------------------------------------------------
   void FormResize();
@@ -170,6 +175,7 @@ class TForm1 : public QMainWindow {
   void BuildTempName();
   void SaveBtnClick();
   void SaveAsBtnClick();
+  bool SaveReceivedTo(const QString& path, const yuragi::FileIdentity* expected, bool makeFolder);
   void ClearBtnClick();
 
   // Runs a handler; a failure that escapes it is shown in an error box

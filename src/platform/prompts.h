@@ -18,6 +18,8 @@ class Prompts {
   virtual void Message(QWidget* parent, const QString& caption, const QString& text) = 0;
   // Yes/No with the question icon; true unless the answer is No.
   virtual bool Question(QWidget* parent, const QString& caption, const QString& text) = 0;
+  // The same, with No as the default button: Enter and Esc answer No.
+  virtual bool CautiousQuestion(QWidget* parent, const QString& caption, const QString& text) = 0;
   // Error icon, OK.
   virtual void Error(QWidget* parent, const QString& caption, const QString& text) = 0;
   // The chosen path, or empty when cancelled.

@@ -18,6 +18,13 @@ class DesktopPrompts final : public Prompts {
     return box.exec() != QMessageBox::No;
   }
 
+  bool CautiousQuestion(QWidget* parent, const QString& caption, const QString& text) override {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+  }
+
   void Error(QWidget* parent, const QString& caption, const QString& text) override {
     Box(parent, QMessageBox::Critical, caption, text);
   }

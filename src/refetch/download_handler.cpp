@@ -1,5 +1,5 @@
 // The re-fetch button: download the URL box's URL, preview what arrived.
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
@@ -13,6 +13,8 @@
 
 #include "app/globals.h"
 #include "app/main_window.h"
+#include "detect/end_marker.h"
+#include "platform/file_identity.h"
 #include "platform/http_client.h"
 #include "widgets/image_view.h"
 #include "platform/number_format.h"
@@ -55,6 +57,52 @@ struct RunningFlag {
   std::function<void()> after_;
 };
 
+// While the headers are awaited the window repaints and the clock runs, but
+// the only input taken is a press of the cancel button (and a close).
+class InputOnlyFor : public QObject {
+ public:
+  explicit InputOnlyFor(QWidget* allowed) : allowed_(allowed) { qApp->installEventFilter(this); }
+  ~InputOnlyFor() override { qApp->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (!IsInput(event->type())) return false;
+    // Windows hand their input on to a widget, which is judged then.
+    if (watched->isWindowType()) return false;
+    return watched != allowed_;
+  }
+
+ private:
+  static bool IsInput(QEvent::Type type) {
+    switch (type) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::Shortcut:
+      case QEvent::ShortcutOverride:
+      case QEvent::ContextMenu:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::TabletPress:
+      case QEvent::TabletRelease:
+      case QEvent::InputMethod:
+      case QEvent::DragEnter:
+      case QEvent::DragMove:
+      case QEvent::Drop:
+        return true;
+      default:
+        return false;
+    }
+  }
+  QWidget* allowed_;
+};
+
+QString MissingImage(long status) { return QStringLiteral("画像が見つかりません。%1").arg(status); }
+
 }  // namespace
 
 void TForm1::BuildTempName() {
@@ -83,10 +131,31 @@ void TForm1::ReGetBtnClick() {
   const auto tell = [this](const QString& text) {
     if (!closePending_) prompts_.Message(this, ApplicationTitle, text);
   };
-  // While the headers are awaited the window repaints, but takes no input.
-  const auto waitForHeaders = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
+  // The target as it is now: a save later writes over it only if it is
+  // still this file.
+  TargetIdentity = IdentifyFile(NativePath(TargetPath));
+  NewPictureEnded = false;
+  // The wait for the headers can be cancelled too, by the button or a close.
+  CancelRequested = false;
+  const auto cancelled = [] { return CancelRequested.load(); };
+  PlaceCancelButtons();
+  CancelBtn0->show();
   HttpError openError;
-  std::unique_ptr<HttpRequest> request = HttpRequest::Open(WireUrl(url), waitForHeaders, &openError);
+  std::unique_ptr<HttpRequest> request;
+  {
+    const InputOnlyFor onlyCancel(CancelBtn0);
+    const auto waitForHeaders = [] { QCoreApplication::processEvents(); };
+    HttpOptions options;
+    options.maxBodyBytes = DownloadCap;
+    request = HttpRequest::Open(WireUrl(url), waitForHeaders, cancelled, &openError, options);
+  }
+  if (!request) CancelBtn0->hide();
+  if (!request && openError.cancelled) {
+    ReGetBtn->setEnabled(true);
+    ReGetBtn->setFocus();
+    StatusPanel1->setText(UrlFileName + QStringLiteral(" のダウンロードをキャンセルしました"));
+    return;
+  }
   if (!request && openError.noSession) {
     tell(QStringLiteral("WinInetが初期化できませんでした。"));
     ReGetBtn->setEnabled(true);
@@ -98,20 +167,29 @@ void TForm1::ReGetBtnClick() {
     ReGetBtn->setEnabled(true);
     return;
   }
+  // An error status is a missing image, whatever picture its body holds
+  // (sites answer 404 with a placeholder picture).
+  if (const long status = request->ResponseCode(); status >= 400) {
+    request.reset();
+    CancelBtn0->hide();
+    tell(MissingImage(status));
+    StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
+    BrowseBtn->setFocus();
+    ReGetBtn->setEnabled(true);
+    return;
+  }
 
   BuildTempName();
   std::string createError;
   std::unique_ptr<OutputFile> file = OutputFile::Create(NativePath(TempDownloadPath), &createError);
   if (!file) {
+    CancelBtn0->hide();
     ReGetBtn->setEnabled(true);
     throw std::runtime_error(QStringLiteral("ファイル \"%1\" を作成できません。%2")
                                  .arg(TempDownloadPath, QString::fromLocal8Bit(createError.c_str()))
                                  .toStdString());
   }
   StatusPanel1->setText(UrlFileName + QStringLiteral(" をダウンロードしています"));
-  PlaceCancelButtons();
-  CancelBtn0->show();
-  CancelRequested = false;
 
   // The count is kept after every block and shown when messages are
   // processed, also while the reads wait for a slow server.
@@ -145,11 +223,17 @@ void TForm1::ReGetBtnClick() {
     CancelBtn0->hide();
     ReGetBtn->setEnabled(true);
     BrowseBtn->setFocus();
+    const QString reason = QString::fromLocal8Bit(transfer.error.c_str());
     if (transfer.end == TransferEnd::ReadFailed) {
       const qsizetype cut = std::max(url.lastIndexOf(QLatin1Char(':')), url.lastIndexOf(QLatin1Char('\\')));
       tell(QStringLiteral("http:") + url.mid(cut + 1) + QStringLiteral(" を取得できませんでした。0"));
+    } else if (transfer.end == TransferEnd::TooLarge) {
+      tell(QStringLiteral("画像を取得できませんでした。1\n受信したデータが上限の %1 を超えたため中止しました。")
+               .arg(FormatByteSize(int64_t(DownloadCap))));
     } else {
-      tell(QStringLiteral("画像を取得できませんでした。1"));
+      // The system's reason (a full disk, say) is what the user can act on.
+      tell(QStringLiteral("画像を取得できませんでした。1") +
+           (reason.isEmpty() ? QString() : QStringLiteral("\n") + reason));
     }
     StatusPanel1->setText(targetName + QStringLiteral(" を取得できませんでした"));
     return;
@@ -170,9 +254,15 @@ void TForm1::ReGetBtnClick() {
     Image2->SetPicture(picture);
     ShowPicture(Image2, true);
     NewPictureBytes = received;
-    WriteNewFile(TempImagePath, received, nullptr);
+    NewPictureEnded = HasJpegEndMarker(NativePath(TempDownloadPath));
+    QString reason;
+    if (!WriteNewFile(TempImagePath, received, &reason) && !closePending_) {
+      // The preview's menu works on this copy; the save does not need it.
+      prompts_.Error(this, ApplicationTitle,
+                     QStringLiteral("ファイル \"%1\" を作成できません。%2").arg(TempImagePath, reason));
+    }
   } else {
-    tell(QStringLiteral("画像が見つかりません。404"));
+    tell(MissingImage(404));
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();
   }

@@ -10,6 +10,7 @@
 #include "app/main_window.h"
 #include "widgets/face_colour.h"
 #include "widgets/image_view.h"
+#include "platform/number_format.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/prompts.h"
@@ -22,20 +23,70 @@ namespace {
   throw std::runtime_error(QStringLiteral("ファイル \"%1\" を作成できません。%2").arg(path, reason).toStdString());
 }
 
+QString ChangeText(FileChange change) {
+  switch (change) {
+    case FileChange::Appeared: return QStringLiteral("再取得を始めた後に作られています");
+    case FileChange::BecameLink: return QStringLiteral("再取得を始めた後にリンクに置き換えられています");
+    case FileChange::NoLongerLink: return QStringLiteral("再取得を始めた後にリンクから別のファイルに置き換えられています");
+    case FileChange::LinkRetargeted: return QStringLiteral("再取得を始めた後にリンク先が変わっています");
+    case FileChange::DanglingLink: return QStringLiteral("存在しないファイルを指すリンクです");
+    case FileChange::Replaced: return QStringLiteral("再取得を始めた後に別のファイルに置き換えられています");
+    case FileChange::Resized: return QStringLiteral("再取得を始めた後にサイズが変わっています");
+    case FileChange::Modified: return QStringLiteral("再取得を始めた後に更新されています");
+    case FileChange::None: break;
+  }
+  return QString();
+}
+
+// A second line for the save question when the received bytes would make
+// the file worse: fewer bytes than it has, or no end marker.
+QString WorseWarning(uint64_t received, uint64_t old, bool ended) {
+  const bool smaller = received < old;
+  const QString sizes = QStringLiteral("（%1 / %2 バイト）").arg(FormatNumber(int64_t(received)), FormatNumber(int64_t(old)));
+  if (smaller && !ended) return QStringLiteral("受信したデータは元のファイルより小さく%1、途中で切れています。").arg(sizes);
+  if (smaller) return QStringLiteral("受信したデータは元のファイルより小さくなっています%1。").arg(sizes);
+  if (!ended) return QStringLiteral("受信したデータは途中で切れています。");
+  return QString();
+}
+
 }  // namespace
 
-void TForm1::SaveBtnClick() {
-  if (!prompts_.Question(this, QStringLiteral("確認"), QStringLiteral("上書き保存します。よろしいですか？"))) return;
-  if (NewPictureBytes.isEmpty()) CannotCreate(TargetPath, QStringLiteral("受信したデータがありません。"));
-  QString reason;
-  if (!ReplaceFileAtomically(TargetPath, NewPictureBytes, &reason)) {
+bool TForm1::SaveReceivedTo(const QString& path, const FileIdentity* expected, bool makeFolder) {
+  if (NewPictureBytes.isEmpty()) CannotCreate(path, QStringLiteral("受信したデータがありません。"));
+  ReadTempDir();
+  SaveOptions options;
+  options.expected = expected;
+  options.spareFolder = NativePath(TempDir);
+  const std::string native = NativePath(path);
+  const auto save = [&] { return SaveOverFile(native, NewPictureBytes.constData(), size_t(NewPictureBytes.size()), options); };
+  SaveResult saved = save();
+  if (saved.end == SaveEnd::Failed && makeFolder) {
     // The folder may have gone since the target was chosen: make it again.
-    const QString folder = FolderPart(TargetPath);
-    if (folder.isEmpty() || !QDir().mkpath(folder)) {
-      throw std::runtime_error("ディレクトリを作成できません");
-    }
-    if (!ReplaceFileAtomically(TargetPath, NewPictureBytes, &reason)) CannotCreate(TargetPath, reason);
+    const QString folder = FolderPart(path);
+    if (folder.isEmpty() || !QDir().mkpath(folder)) throw std::runtime_error("ディレクトリを作成できません");
+    saved = save();
   }
+  if (saved.end == SaveEnd::Changed) {
+    prompts_.Error(this, ApplicationTitle,
+                   QStringLiteral("ファイル \"%1\" は%2。上書き保存を中止しました。").arg(path, ChangeText(saved.change)));
+    return false;
+  }
+  if (!saved.ok()) CannotCreate(path, QString::fromLocal8Bit(saved.error.c_str()));
+  return true;
+}
+
+void TForm1::SaveBtnClick() {
+  const QString question = QStringLiteral("上書き保存します。よろしいですか？");
+  const FileIdentity now = IdentifyFile(NativePath(TargetPath));
+  const QString warning =
+      NewPictureBytes.isEmpty() ? QString() : WorseWarning(uint64_t(NewPictureBytes.size()), now.size, NewPictureEnded);
+  const bool yes = warning.isEmpty()
+                       ? prompts_.Question(this, QStringLiteral("確認"), question)
+                       : prompts_.CautiousQuestion(this, QStringLiteral("確認"), question + QLatin1Char('\n') + warning);
+  if (!yes) return;
+  if (!SaveReceivedTo(TargetPath, &TargetIdentity, true)) return;
+  // Saving may be repeated: the next save goes over what this one wrote.
+  TargetIdentity = IdentifyFile(NativePath(TargetPath));
   StatusPanel1->setText(FileNamePart(TargetPath) + QStringLiteral(" を更新しました。"));
 }
 
@@ -43,9 +94,11 @@ void TForm1::SaveAsBtnClick() {
   SaveDialog1.initialFolder = FolderPart(TargetPath);
   const QString chosen = prompts_.SaveFile(this, SaveDialog1);
   if (chosen.isEmpty()) return;
-  if (NewPictureBytes.isEmpty()) CannotCreate(chosen, QStringLiteral("受信したデータがありません。"));
-  QString reason;
-  if (!ReplaceFileAtomically(chosen, NewPictureBytes, &reason)) CannotCreate(chosen, reason);
+  if (!SaveReceivedTo(chosen, nullptr, false)) return;
+  // A save over the target itself is what the target now holds.
+  const FileIdentity saved = IdentifyFile(NativePath(chosen));
+  const FileIdentity target = IdentifyFile(NativePath(TargetPath));
+  if (saved.device == target.device && saved.inode == target.inode) TargetIdentity = target;
   StatusPanel1->setText(FileNamePart(chosen) + QStringLiteral(" に保存しました。"));
 }
 

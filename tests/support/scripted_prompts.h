@@ -12,7 +12,7 @@ namespace yuragi::testing {
 class ScriptedPrompts final : public Prompts {
  public:
   struct Shown {
-    QString kind;  // "message", "question", "error", "open", "save"
+    QString kind;  // "message", "question", "cautious question", "error", "open", "save"
     QString caption;
     QString text;
   };
@@ -22,6 +22,13 @@ class ScriptedPrompts final : public Prompts {
   }
   bool Question(QWidget*, const QString& caption, const QString& text) override {
     shown.push_back({"question", caption, text});
+    if (answers.empty()) return false;
+    const bool yes = answers.front();
+    answers.pop_front();
+    return yes;
+  }
+  bool CautiousQuestion(QWidget*, const QString& caption, const QString& text) override {
+    shown.push_back({"cautious question", caption, text});
     if (answers.empty()) return false;
     const bool yes = answers.front();
     answers.pop_front();
