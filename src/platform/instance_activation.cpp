@@ -3,6 +3,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QWidget>
+#include <cstdio>
 
 #include "platform/single_instance.h"
 
@@ -18,11 +19,18 @@ ActivationServer::ActivationServer(const QString& instanceName, QObject* parent)
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   // We hold the lock, so a socket left there is from a crashed process.
   QLocalServer::removeServer(name);
-  server_->listen(name);
+  // Without the socket a later start cannot bring this window forward,
+  // but this instance runs on all the same.
+  if (!server_->listen(name)) {
+    std::fprintf(stderr, "yuragimaru: cannot listen for activation on %s: %s\n", qUtf8Printable(name),
+                 qUtf8Printable(server_->errorString()));
+  }
   connect(server_, &QLocalServer::newConnection, this, &ActivationServer::OnConnection);
 }
 
 ActivationServer::~ActivationServer() { server_->close(); }
+
+bool ActivationServer::IsListening() const { return server_->isListening(); }
 
 void ActivationServer::OnConnection() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {

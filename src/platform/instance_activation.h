@@ -15,6 +15,7 @@ class ActivationServer : public QObject {
   ActivationServer(const QString& instanceName, QObject* parent = nullptr);
   ~ActivationServer() override;
   void SetWindow(QWidget* window) { window_ = window; }
+  bool IsListening() const;  // false when the socket could not be set up (reported on stderr)
 
  private:
   void OnConnection();

@@ -1,11 +1,13 @@
 #include "platform/temp_dir.h"
 
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 
 #include "platform/paths.h"
@@ -25,23 +27,55 @@ QString WithSlash(QString path) {
   return path;
 }
 
+int RemoveEntry(const char* path, const struct stat*, int kind, struct FTW*) {
+  // Failures are left be: the walk goes on with the rest.
+  if (kind == FTW_DP) {
+    ::rmdir(path);
+  } else {
+    ::unlink(path);
+  }
+  return 0;
+}
+
+// The folder taken when someone else holds the usual name: one per
+// process, made when first needed (again if it was cleaned away) and
+// removed with everything in it when the process ends.
+class FallbackFolder {
+ public:
+  ~FallbackFolder() {
+    if (!path_.empty()) ::nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  }
+  std::string Get(const std::string& base) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!path_.empty() && IsPrivateFolder(path_)) return path_;
+    if (!path_.empty() && ::mkdir(path_.c_str(), 0700) == 0 && IsPrivateFolder(path_)) return path_;
+    std::string pattern = base + "-XXXXXX";
+    if (!::mkdtemp(pattern.data())) return std::string();
+    path_ = pattern;
+    return path_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string path_;
+};
+
 }  // namespace
 
 QString PrivateTempDir() {
-  static const QString dir = [] {
-    const QString base = QDir::tempPath();
-    const QString wanted = WithSlash(base) + QStringLiteral("yuragimaru-") + QString::number(::getuid());
-    const std::string native = NativePath(wanted);
-    if (::mkdir(native.c_str(), 0700) != 0 && errno != EEXIST) {
-      // fall through to the check, which then fails
-    }
-    if (IsPrivateFolder(native)) return WithSlash(wanted);
-    // Someone else owns the usual name: take a fresh one.
-    std::string pattern = native + "-XXXXXX";
-    if (::mkdtemp(pattern.data())) return WithSlash(DisplayPath(pattern));
-    return WithSlash(base);
-  }();
-  return dir;
+  // Checked on every use: the system may clean the temporary folder while
+  // the program runs.
+  const QString base = QDir::tempPath();
+  const QString wanted = WithSlash(base) + QStringLiteral("yuragimaru-") + QString::number(::getuid());
+  const std::string native = NativePath(wanted);
+  if (::mkdir(native.c_str(), 0700) != 0 && errno != EEXIST) {
+    // fall through to the check, which then fails
+  }
+  if (IsPrivateFolder(native)) return WithSlash(wanted);
+  static FallbackFolder fallback;
+  const std::string other = fallback.Get(native);
+  if (!other.empty()) return WithSlash(DisplayPath(other));
+  return WithSlash(base);
 }
 
 QString RuntimeDir() {
