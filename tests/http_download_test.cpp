@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <atomic>
 #include <chrono>
@@ -8,6 +11,7 @@
 #include "jpeg_writer.h"
 #include "platform/http_client.h"
 #include "platform/output_file.h"
+#include "platform/temp_dir.h"
 #include "refetch/download.h"
 #include "test_server.h"
 
@@ -39,6 +43,19 @@ class HttpDownload : public ::testing::Test {
       for (size_t i = 0; i < body.size(); ++i) body[i] = char(i * 7 + (i >> 12));
       response.set_content(body, "application/octet-stream");
     });
+    // Headers only once released: the wait for them is what is tested.
+    server->Get("/silent.jpg", [this](const httplib::Request&, httplib::Response& response) {
+      for (int i = 0; i < 6000 && !server.release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      answered = true;
+      response.set_content("late", "image/jpeg");
+    });
+    // A body without a length that never ends.
+    server->Get("/endless.jpg", [](const httplib::Request&, httplib::Response& response) {
+      response.set_chunked_content_provider("image/jpeg", [](size_t, httplib::DataSink& sink) {
+        const std::string block(64 * 1024, 'x');
+        return sink.write(block.data(), block.size());
+      });
+    });
     server.ServeCut("/cut.jpg", picture);
     server.ServeStalling("/slow.jpg", picture);
     server.ServeRedirect("/moved", "/pic.jpg");
@@ -54,9 +71,9 @@ class HttpDownload : public ::testing::Test {
   };
 
   Fetched Fetch(const std::string& url, const std::atomic<bool>* cancel = nullptr,
-                std::function<void(uint64_t)> onCount = {}) {
+                std::function<void(uint64_t)> onCount = {}, const HttpOptions& options = {}) {
     Fetched out;
-    std::unique_ptr<HttpRequest> request = HttpRequest::Open(url, [] {}, &out.openError);
+    std::unique_ptr<HttpRequest> request = HttpRequest::Open(url, [] {}, {}, &out.openError, options);
     out.opened = request != nullptr;
     if (!request) return out;
     const std::string path = dir.path().toStdString() + "/download.jpg";
@@ -74,6 +91,47 @@ class HttpDownload : public ::testing::Test {
   QTemporaryDir dir;
   std::vector<uint8_t> picture;
   std::string agent, cacheControl, pragma, encoding;
+  std::atomic<bool> answered{false};
+};
+
+// Answers a CONNECT like a proxy, with headers of its own, then says
+// nothing more: the tunnel's own response never comes.
+class SilentProxy {
+ public:
+  SilentProxy() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    ::listen(listener_, 1);
+    thread_ = std::thread([this] {
+      client_ = ::accept(listener_, nullptr, nullptr);
+      std::string request;
+      char c;
+      while (request.find("\r\n\r\n") == std::string::npos && ::read(client_, &c, 1) == 1) request += c;
+      connectSeen = request.rfind("CONNECT ", 0) == 0;
+      const std::string answer = "HTTP/1.1 200 Connection established\r\nProxy-Agent: test\r\n\r\n";
+      if (::write(client_, answer.data(), answer.size()) < 0) return;
+    });
+  }
+  ~SilentProxy() {
+    ::shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    if (client_ >= 0) ::close(client_);
+    ::close(listener_);
+  }
+  int Port() const { return port_; }
+  std::atomic<bool> connectSeen{false};
+
+ private:
+  int listener_ = -1;
+  int client_ = -1;
+  int port_ = 0;
+  std::thread thread_;
 };
 
 }  // namespace
@@ -163,6 +221,95 @@ TEST_F(HttpDownload, ManyRequestsOpenedAndDroppedMidwayLeakNothing) {
   }
 }
 
+TEST_F(HttpDownload, TheWaitForHeadersEndsWhenCancelled) {
+  int waits = 0;
+  HttpError error;
+  const std::unique_ptr<HttpRequest> request =
+      HttpRequest::Open(server.Url("/silent.jpg"), [&] { ++waits; }, [&] { return waits >= 3; }, &error);
+  EXPECT_FALSE(request);
+  EXPECT_TRUE(error.cancelled);
+  EXPECT_FALSE(answered);  // given up while the server still kept its headers
+  server.release = true;
+}
+
+TEST_F(HttpDownload, AnEndlessBodyStopsAtTheCap) {
+  HttpOptions options;
+  options.maxBodyBytes = 1 << 20;
+  const Fetched f = Fetch(server.Url("/endless.jpg"), nullptr, {}, options);
+  ASSERT_TRUE(f.opened);
+  EXPECT_EQ(f.transfer.end, TransferEnd::TooLarge);
+  EXPECT_LE(f.transfer.total, options.maxBodyBytes);
+  EXPECT_GE(f.transfer.total, options.maxBodyBytes / 2);
+  // A body of exactly the cap is whole.
+  options.maxBodyBytes = picture.size();
+  const Fetched whole = Fetch(server.Url("/pic.jpg"), nullptr, {}, options);
+  EXPECT_EQ(whole.transfer.end, TransferEnd::Finished);
+  EXPECT_EQ(whole.bytes, picture);
+  options.maxBodyBytes = picture.size() - 1;
+  EXPECT_EQ(Fetch(server.Url("/pic.jpg"), nullptr, {}, options).transfer.end, TransferEnd::TooLarge);
+}
+
+TEST_F(HttpDownload, AProxysConnectAnswerIsNotTheResponse) {
+  SilentProxy proxy;
+  const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.Port());
+  setenv("https_proxy", proxyUrl.c_str(), 1);
+  unsetenv("no_proxy");
+  unsetenv("NO_PROXY");
+  int waits = 0;
+  HttpError error;
+  const std::unique_ptr<HttpRequest> request = HttpRequest::Open(
+      "https://pictures.example/a.jpg", [&] { ++waits; }, [&] { return proxy.connectSeen && waits >= 20; }, &error);
+  unsetenv("https_proxy");
+  EXPECT_TRUE(proxy.connectSeen);
+  EXPECT_FALSE(request);  // still waiting for the real headers when given up
+  EXPECT_TRUE(error.cancelled);
+}
+
+TEST(TempFolder, MadeAgainWhenRemovedAndOneFallbackPerProcess) {
+  QTemporaryDir base;
+  const QByteArray saved = qgetenv("TMPDIR");
+  qputenv("TMPDIR", base.path().toLocal8Bit());
+  const QString first = PrivateTempDir();
+  EXPECT_TRUE(first.startsWith(base.path() + "/"));
+  ASSERT_TRUE(QDir(first).removeRecursively());
+  EXPECT_EQ(PrivateTempDir(), first);
+  EXPECT_TRUE(QFileInfo(first).isDir());
+  EXPECT_EQ(QFile(first).permissions() & 0x0077, 0);
+
+  // The usual name taken by something else: a folder of this process,
+  // the same on every call, removed when the process ends.
+  ASSERT_TRUE(QDir(first).removeRecursively());
+  WriteFile(first.chopped(1).toStdString(), std::string("squatter"));
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const QString a = PrivateTempDir();
+    const QString b = PrivateTempDir();
+    WriteFile((a + "inside.jpg").toStdString(), std::string("x"));
+    const QByteArray path = a.toLocal8Bit();
+    if (a != b || a == first || write(pipeEnds[1], path.constData(), size_t(path.size())) < 0) _exit(1);
+    exit(0);  // static objects are destroyed: the folder goes
+  }
+  close(pipeEnds[1]);
+  char buffer[4096];
+  const ssize_t n = read(pipeEnds[0], buffer, sizeof buffer);
+  close(pipeEnds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_GT(n, 0);
+  const QString fallback = QString::fromLocal8Bit(buffer, n);
+  EXPECT_TRUE(fallback.startsWith(first.chopped(1) + "-"));
+  EXPECT_FALSE(QFileInfo::exists(fallback));
+  if (saved.isNull()) {
+    qunsetenv("TMPDIR");
+  } else {
+    qputenv("TMPDIR", saved);
+  }
+}
+
 TEST(DownloadNames, UrlFileNameAndTempName) {
   EXPECT_EQ(DownloadUrl("http://img.example/a/photo.jpg/"), "http://img.example/a/photo.jpg");
   EXPECT_EQ(DownloadUrl("http://img.example//"), "http://img.example/");
@@ -173,6 +320,17 @@ TEST(DownloadNames, UrlFileNameAndTempName) {
   EXPECT_EQ(TempDownloadName("/tmp/y/", now, "photo.jpg"), "/tmp/y/$20091231-235959001-photo.jpg");
   EXPECT_EQ(TempDownloadName("/tmp/y/", now, "a.b.png"), "/tmp/y/$20091231-235959001-a.b.jpg");
   EXPECT_EQ(TempDownloadName("/tmp/y.d/", now, "noext"), "/tmp/y.d/$20091231-235959001-noext.jpg");
+  // Long names are shortened to fit 255 bytes, at a character's boundary.
+  const QString longName = TempDownloadName("/tmp/y/", now, QString(246, 'n') + ".jpg");
+  EXPECT_EQ(longName.toUtf8().size() - 7, 255);
+  EXPECT_TRUE(longName.startsWith("/tmp/y/$20091231-235959001-nnn"));
+  EXPECT_TRUE(longName.endsWith("n.jpg"));
+  const QString wide = TempDownloadName("/tmp/y/", now, QString(80, QChar(0x5199)) + ".png");
+  const QByteArray wideName = wide.mid(7).toUtf8();
+  EXPECT_LE(wideName.size(), 255);
+  EXPECT_GT(wideName.size(), 250);
+  EXPECT_EQ(QString::fromUtf8(wideName).toUtf8(), wideName);
+  EXPECT_TRUE(wide.endsWith(QString(QChar(0x5199)) + ".jpg"));
   EXPECT_EQ(WireUrl("http://img.example/a b/写真.jpg"), "http://img.example/a%20b/%E5%86%99%E7%9C%9F.jpg");
   EXPECT_EQ(WireUrl("http://img.example/%7Euser/p.jpg"), "http://img.example/~user/p.jpg");  // the same URL
 }
