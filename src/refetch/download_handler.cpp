@@ -82,7 +82,6 @@ class InputOnlyFor : public QObject {
       case QEvent::KeyPress:
       case QEvent::KeyRelease:
       case QEvent::Shortcut:
-      case QEvent::ShortcutOverride:
       case QEvent::ContextMenu:
       case QEvent::TouchBegin:
       case QEvent::TouchUpdate:
