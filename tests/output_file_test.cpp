@@ -86,4 +86,12 @@ TEST(ReplaceFile, ReplacesInOneStepKeepingModeAndLinks) {
   EXPECT_FALSE(ReplaceFileAtomically(dir.path() + "/folder", "x", &error));
   EXPECT_TRUE(QFileInfo(dir.path() + "/folder/inside").isDir());
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+  // A link to nothing is neither followed nor replaced.
+  const QString dangling = dir.path() + "/dangling.jpg";
+  ASSERT_EQ(symlink((dir.path() + "/nowhere.jpg").toLocal8Bit().constData(), dangling.toLocal8Bit().constData()), 0);
+  EXPECT_FALSE(ReplaceFileAtomically(dangling, "x", &error));
+  EXPECT_EQ(error, "リンク先のファイルがありません。");
+  EXPECT_FALSE(QFileInfo::exists(dir.path() + "/nowhere.jpg"));
+  ASSERT_EQ(lstat(dangling.toLocal8Bit().constData(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
 }

@@ -326,4 +326,13 @@ TEST_F(RefetchSafety, ALinkSwappedInBeforeTheSaveIsNotWrittenThrough) {
   EXPECT_EQ(Text(ReadFile(victim.toStdString())), "precious");
   EXPECT_TRUE(QFileInfo(target).isSymLink());
   EXPECT_TRUE(f.StatusPanel1->text().isEmpty());
+
+  // Save As onto a link to nothing makes no file at its far end.
+  const QString dangling = Path("dangling.jpg");
+  ASSERT_TRUE(QFile::link(Path("nowhere.jpg"), dangling));
+  prompts.files = {dangling};
+  f.SaveAsBtnClick();
+  EXPECT_EQ(prompts.shown.back().text, "ファイル \"" + dangling + "\" は存在しないファイルを指すリンクです。保存を中止しました。");
+  EXPECT_FALSE(QFileInfo::exists(Path("nowhere.jpg")));
+  EXPECT_TRUE(f.StatusPanel1->text().isEmpty());
 }

@@ -83,8 +83,13 @@ bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error) 
 bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
   const SaveResult saved = SaveOverFile(NativePath(path), bytes.constData(), size_t(bytes.size()));
   if (!saved.ok() && error) {
-    *error = saved.end == SaveEnd::Changed ? QString::fromLocal8Bit(std::strerror(ELOOP))
-                                           : QString::fromLocal8Bit(saved.error.c_str());
+    if (saved.end != SaveEnd::Changed) {
+      *error = QString::fromLocal8Bit(saved.error.c_str());
+    } else if (saved.change == FileChange::DanglingLink) {
+      *error = QStringLiteral("リンク先のファイルがありません。");
+    } else {
+      *error = QStringLiteral("保存の途中で別のファイルに置き換えられました。");
+    }
   }
   return saved.ok();
 }

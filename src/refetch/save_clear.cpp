@@ -68,7 +68,8 @@ bool TForm1::SaveReceivedTo(const QString& path, const FileIdentity* expected, b
   }
   if (saved.end == SaveEnd::Changed) {
     prompts_.Error(this, ApplicationTitle,
-                   QStringLiteral("ファイル \"%1\" は%2。上書き保存を中止しました。").arg(path, ChangeText(saved.change)));
+                   QStringLiteral("ファイル \"%1\" は%2。%3を中止しました。")
+                       .arg(path, ChangeText(saved.change), expected ? QStringLiteral("上書き保存") : QStringLiteral("保存")));
     return false;
   }
   if (!saved.ok()) CannotCreate(path, QString::fromLocal8Bit(saved.error.c_str()));
