@@ -252,6 +252,15 @@ TEST_F(HttpDownload, AnEndlessBodyStopsAtTheCap) {
 TEST_F(HttpDownload, AProxysConnectAnswerIsNotTheResponse) {
   SilentProxy proxy;
   const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.Port());
+  // The environment is put back as it was, whatever this test changes.
+  const QByteArray noProxy = qgetenv("no_proxy"), noProxyUpper = qgetenv("NO_PROXY");
+  const auto restore = [](const char* name, const QByteArray& value) {
+    if (value.isNull()) {
+      qunsetenv(name);
+    } else {
+      qputenv(name, value);
+    }
+  };
   setenv("https_proxy", proxyUrl.c_str(), 1);
   unsetenv("no_proxy");
   unsetenv("NO_PROXY");
@@ -260,6 +269,8 @@ TEST_F(HttpDownload, AProxysConnectAnswerIsNotTheResponse) {
   const std::unique_ptr<HttpRequest> request = HttpRequest::Open(
       "https://pictures.example/a.jpg", [&] { ++waits; }, [&] { return proxy.connectSeen && waits >= 20; }, &error);
   unsetenv("https_proxy");
+  restore("no_proxy", noProxy);
+  restore("NO_PROXY", noProxyUpper);
   EXPECT_TRUE(proxy.connectSeen);
   EXPECT_FALSE(request);  // still waiting for the real headers when given up
   EXPECT_TRUE(error.cancelled);
