@@ -253,7 +253,7 @@ TEST_F(HttpDownload, AProxysConnectAnswerIsNotTheResponse) {
   SilentProxy proxy;
   const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.Port());
   // The environment is put back as it was, whatever this test changes.
-  const QByteArray noProxy = qgetenv("no_proxy"), noProxyUpper = qgetenv("NO_PROXY");
+  const QByteArray noProxy = qgetenv("no_proxy"), noProxyUpper = qgetenv("NO_PROXY"), httpsProxy = qgetenv("https_proxy");
   const auto restore = [](const char* name, const QByteArray& value) {
     if (value.isNull()) {
       qunsetenv(name);
@@ -268,7 +268,7 @@ TEST_F(HttpDownload, AProxysConnectAnswerIsNotTheResponse) {
   HttpError error;
   const std::unique_ptr<HttpRequest> request = HttpRequest::Open(
       "https://pictures.example/a.jpg", [&] { ++waits; }, [&] { return proxy.connectSeen && waits >= 20; }, &error);
-  unsetenv("https_proxy");
+  restore("https_proxy", httpsProxy);
   restore("no_proxy", noProxy);
   restore("NO_PROXY", noProxyUpper);
   EXPECT_TRUE(proxy.connectSeen);
