@@ -29,11 +29,11 @@ class OutputFile {
 };
 
 // Writes bytes to a fresh file at path as Create does.
-bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error);
+bool WriteNewFile(const QByteArray& path, const QByteArray& bytes, QString* error);
 
 // Replaces the file at path with bytes in one rename: the bytes go to a new
 // file in the same folder first, which takes the old file's permissions.
 // On any failure the old file is left as it was.
-bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
+bool ReplaceFileAtomically(const QByteArray& path, const QByteArray& bytes, QString* error);
 
 }  // namespace yuragi

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "platform/output_file.h"
-#include "platform/paths.h"
 
 namespace yuragi {
 
@@ -78,9 +77,9 @@ bool OutputFile::Close() {
   return flushed && closed;
 }
 
-bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error) {
+bool WriteNewFile(const QByteArray& path, const QByteArray& bytes, QString* error) {
   std::string reason;
-  std::unique_ptr<OutputFile> file = OutputFile::Create(NativePath(path), &reason);
+  std::unique_ptr<OutputFile> file = OutputFile::Create(path.toStdString(), &reason);
   if (!file) {
     if (error) *error = QString::fromLocal8Bit(reason.c_str());
     return false;
@@ -90,8 +89,8 @@ bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error) 
   return false;
 }
 
-bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
-  std::string target = NativePath(path);
+bool ReplaceFileAtomically(const QByteArray& path, const QByteArray& bytes, QString* error) {
+  std::string target = path.toStdString();
   // A link is kept: the file it points to is the one replaced.
   char resolved[PATH_MAX];
   struct stat link {};

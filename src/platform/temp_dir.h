@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace yuragi {
@@ -7,7 +8,7 @@ namespace yuragi {
 // This user's private folder under the system temporary folder, with a
 // trailing "/": created 0700 and used only if it is a real folder owned by
 // this user; otherwise a fresh private folder is made.
-QString PrivateTempDir();
+QByteArray PrivateTempDir();
 
 // The folder for the single-instance lock and socket: $XDG_RUNTIME_DIR if
 // usable, else the private temporary folder. With a trailing "/".

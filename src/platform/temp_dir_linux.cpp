@@ -4,11 +4,10 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
-
-#include "platform/paths.h"
 
 namespace yuragi {
 
@@ -20,25 +19,25 @@ bool IsPrivateFolder(const std::string& path) {
   return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 0077) == 0;
 }
 
-QString WithSlash(QString path) {
-  if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
+QByteArray WithSlash(QByteArray path) {
+  if (!path.endsWith('/')) path += '/';
   return path;
 }
 
 }  // namespace
 
-QString PrivateTempDir() {
-  static const QString dir = [] {
-    const QString base = QDir::tempPath();
-    const QString wanted = WithSlash(base) + QStringLiteral("yuragimaru-") + QString::number(::getuid());
-    const std::string native = NativePath(wanted);
+QByteArray PrivateTempDir() {
+  static const QByteArray dir = [] {
+    const QByteArray base = QFile::encodeName(QDir::tempPath());
+    const QByteArray wanted = WithSlash(base) + "yuragimaru-" + QByteArray::number(::getuid());
+    const std::string native = wanted.toStdString();
     if (::mkdir(native.c_str(), 0700) != 0 && errno != EEXIST) {
       // fall through to the check, which then fails
     }
     if (IsPrivateFolder(native)) return WithSlash(wanted);
     // Someone else owns the usual name: take a fresh one.
     std::string pattern = native + "-XXXXXX";
-    if (::mkdtemp(pattern.data())) return WithSlash(DisplayPath(pattern));
+    if (::mkdtemp(pattern.data())) return WithSlash(QByteArray::fromStdString(pattern));
     return WithSlash(base);
   }();
   return dir;
@@ -46,8 +45,8 @@ QString PrivateTempDir() {
 
 QString RuntimeDir() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime && IsPrivateFolder(runtime)) return WithSlash(QString::fromLocal8Bit(runtime));
-  return PrivateTempDir();
+  if (runtime && *runtime && IsPrivateFolder(runtime)) return QFile::decodeName(WithSlash(runtime));
+  return QFile::decodeName(PrivateTempDir());
 }
 
 }  // namespace yuragi

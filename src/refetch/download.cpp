@@ -1,7 +1,5 @@
 #include "refetch/download.h"
 
-#include <QUrl>
-
 #include "platform/http_client.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
@@ -15,8 +13,57 @@ QString DownloadUrl(const QString& urlBoxText) {
   return url;
 }
 
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool NeedsEscape(unsigned char c) {
+  if (c <= 0x20 || c >= 0x7F) return true;
+  for (const char* p = "\"<>\\^`{|}#%"; *p; ++p) {
+    if (c == static_cast<unsigned char>(*p)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string WireUrl(const QString& url) {
-  return QUrl(url, QUrl::TolerantMode).toEncoded().toStdString();
+  const QByteArray bytes = url.toUtf8();
+  const qsizetype size = bytes.size();
+  // The scheme and the host pass as they are.
+  qsizetype start = 0;
+  const qsizetype scheme = bytes.indexOf("://");
+  if (scheme >= 0) {
+    start = bytes.indexOf('/', scheme + 3);
+    if (start < 0) return bytes.toStdString();
+  }
+  static const char hex[] = "0123456789ABCDEF";
+  std::string wire(bytes.constData(), size_t(start));
+  for (qsizetype i = start; i < size; ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c == '%' && i + 2 < size) {
+      const int high = HexValue(bytes[i + 1]);
+      const int low = HexValue(bytes[i + 2]);
+      if (high >= 8 && low >= 0) {
+        wire.append(bytes.constData() + i, 3);
+        i += 2;
+        continue;
+      }
+    }
+    if (NeedsEscape(c)) {
+      wire += '%';
+      wire += hex[c >> 4];
+      wire += hex[c & 15];
+    } else {
+      wire += char(c);
+    }
+  }
+  return wire;
 }
 
 QString UrlFileNameOf(const QString& url) {
@@ -26,8 +73,8 @@ QString UrlFileNameOf(const QString& url) {
   return text.mid(cut + 1);
 }
 
-QString TempDownloadName(const QString& tempDir, const QDateTime& now, const QString& targetName) {
-  return ChangeExtension(tempDir + FormatTempStamp(now) + QLatin1Char('-') + targetName, QStringLiteral(".jpg"));
+QByteArray TempDownloadName(const QByteArray& tempDir, const QDateTime& now, const QByteArray& targetName) {
+  return ChangeExtension(tempDir + FormatTempStamp(now).toUtf8() + '-' + targetName, ".jpg");
 }
 
 TransferResult TransferToFile(HttpRequest& request, OutputFile& file, const TransferSteps& steps) {

@@ -1,4 +1,7 @@
 // The re-fetch button: download the URL box's URL, preview what arrived.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,6 +23,7 @@
 #include "platform/paths.h"
 #include "platform/picture_loader.h"
 #include "platform/prompts.h"
+#include "platform/unique_fd.h"
 #include "refetch/download.h"
 
 using namespace yuragi;
@@ -32,9 +36,10 @@ constexpr qint64 kMessageInterval = 8;
 
 // The received bytes loaded as a picture; on success they are also copied
 // out. The file is mapped, so data that is no picture is never copied.
-QPixmap LoadReceived(const QString& path, QByteArray& bytes) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.size() == 0) return {};
+QPixmap LoadReceived(const QByteArray& path, QByteArray& bytes) {
+  const UniqueFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+  QFile file;
+  if (!fd || !file.open(fd.get(), QIODevice::ReadOnly) || file.size() == 0) return {};
   const uchar* mapped = file.map(0, file.size());
   if (!mapped) return {};
   const QByteArray view = QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), file.size());
@@ -60,7 +65,7 @@ struct RunningFlag {
 void TForm1::BuildTempName() {
   ReadTempDir();
   TempDownloadPath = TempDownloadName(TempDir, QDateTime::currentDateTime(), FileNamePart(TargetPath));
-  TempImagePath = TempDir + TempImageName;
+  TempImagePath = TempDir + TempImageName.toUtf8();
 }
 
 void TForm1::ReGetBtnClick() {
@@ -72,7 +77,7 @@ void TForm1::ReGetBtnClick() {
 
   const QString url = DownloadUrl(Edit2->text());
   UrlFileName = UrlFileNameOf(url);
-  const QString targetName = FileNamePart(TargetPath);
+  const QString targetName = DisplayPath(FileNamePart(TargetPath));
   SetCaption(UrlFileName + QStringLiteral(" - ") + ProductName);
   StatusPanel1->setText(UrlFileName + QStringLiteral(" を探しています"));
   StatusBar1->repaint();
@@ -101,11 +106,11 @@ void TForm1::ReGetBtnClick() {
 
   BuildTempName();
   std::string createError;
-  std::unique_ptr<OutputFile> file = OutputFile::Create(NativePath(TempDownloadPath), &createError);
+  std::unique_ptr<OutputFile> file = OutputFile::Create(TempDownloadPath.toStdString(), &createError);
   if (!file) {
     ReGetBtn->setEnabled(true);
     throw std::runtime_error(QStringLiteral("ファイル \"%1\" を作成できません。%2")
-                                 .arg(TempDownloadPath, QString::fromLocal8Bit(createError.c_str()))
+                                 .arg(DisplayPath(TempDownloadPath), QString::fromLocal8Bit(createError.c_str()))
                                  .toStdString());
   }
   StatusPanel1->setText(UrlFileName + QStringLiteral(" をダウンロードしています"));
@@ -141,13 +146,14 @@ void TForm1::ReGetBtnClick() {
   if (transfer.end != TransferEnd::Finished) {
     file.reset();
     request.reset();
-    QFile::remove(TempDownloadPath);
+    ::unlink(TempDownloadPath.constData());
     CancelBtn0->hide();
     ReGetBtn->setEnabled(true);
     BrowseBtn->setFocus();
     if (transfer.end == TransferEnd::ReadFailed) {
-      const qsizetype cut = std::max(url.lastIndexOf(QLatin1Char(':')), url.lastIndexOf(QLatin1Char('\\')));
-      tell(QStringLiteral("http:") + url.mid(cut + 1) + QStringLiteral(" を取得できませんでした。0"));
+      // The URL whole: cut at a ":" or "\\" as the original did, a port
+      // would leave "http:8080/...".
+      tell(url + QStringLiteral(" を取得できませんでした。0"));
     } else {
       tell(QStringLiteral("画像を取得できませんでした。1"));
     }
@@ -176,7 +182,7 @@ void TForm1::ReGetBtnClick() {
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();
   }
-  QFile::remove(TempDownloadPath);
+  ::unlink(TempDownloadPath.constData());
   ReGetBtn->setEnabled(true);
   PageControl1->setCurrentIndex(0);
   if (loaded) SetSaveControlsEnabled(true);

@@ -1,9 +1,11 @@
 // Writing the received picture out, and clearing the re-fetch tab.
-#include <QDir>
+#include <sys/stat.h>
+
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <cerrno>
 #include <stdexcept>
 
 #include "app/globals.h"
@@ -18,8 +20,19 @@ using namespace yuragi;
 
 namespace {
 
-[[noreturn]] void CannotCreate(const QString& path, const QString& reason) {
-  throw std::runtime_error(QStringLiteral("ファイル \"%1\" を作成できません。%2").arg(path, reason).toStdString());
+[[noreturn]] void CannotCreate(const QByteArray& path, const QString& reason) {
+  throw std::runtime_error(
+      QStringLiteral("ファイル \"%1\" を作成できません。%2").arg(DisplayPath(path), reason).toStdString());
+}
+
+// Makes the folder and the folders above it, by their bytes.
+bool MakeFolders(const QByteArray& folder) {
+  for (qsizetype slash = folder.indexOf('/', 1); slash >= 0; slash = folder.indexOf('/', slash + 1)) {
+    const QByteArray part = folder.left(slash);
+    if (::mkdir(part.constData(), 0777) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st {};
+  return ::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -30,23 +43,24 @@ void TForm1::SaveBtnClick() {
   QString reason;
   if (!ReplaceFileAtomically(TargetPath, NewPictureBytes, &reason)) {
     // The folder may have gone since the target was chosen: make it again.
-    const QString folder = FolderPart(TargetPath);
-    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+    const QByteArray folder = FolderPart(TargetPath);
+    if (folder.isEmpty() || !MakeFolders(folder)) {
       throw std::runtime_error("ディレクトリを作成できません");
     }
     if (!ReplaceFileAtomically(TargetPath, NewPictureBytes, &reason)) CannotCreate(TargetPath, reason);
   }
-  StatusPanel1->setText(FileNamePart(TargetPath) + QStringLiteral(" を更新しました。"));
+  StatusPanel1->setText(DisplayPath(FileNamePart(TargetPath)) + QStringLiteral(" を更新しました。"));
 }
 
 void TForm1::SaveAsBtnClick() {
-  SaveDialog1.initialFolder = FolderPart(TargetPath);
-  const QString chosen = prompts_.SaveFile(this, SaveDialog1);
-  if (chosen.isEmpty()) return;
+  SaveDialog1.initialFolder = DisplayPath(FolderPart(TargetPath));
+  const QString shown = prompts_.SaveFile(this, SaveDialog1);
+  if (shown.isEmpty()) return;
+  const QByteArray chosen = PathFromText(shown);
   if (NewPictureBytes.isEmpty()) CannotCreate(chosen, QStringLiteral("受信したデータがありません。"));
   QString reason;
   if (!ReplaceFileAtomically(chosen, NewPictureBytes, &reason)) CannotCreate(chosen, reason);
-  StatusPanel1->setText(FileNamePart(chosen) + QStringLiteral(" に保存しました。"));
+  StatusPanel1->setText(DisplayPath(FileNamePart(chosen)) + QStringLiteral(" に保存しました。"));
 }
 
 void TForm1::ClearBtnClick() {

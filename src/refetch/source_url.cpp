@@ -1,6 +1,23 @@
 #include "refetch/source_url.h"
 
+#include "platform/paths.h"
+
 namespace yuragi {
+
+namespace {
+
+// Lead bytes of a two-byte Shift-JIS character, whose second byte may be
+// the code of "\".
+bool IsShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+void AppendEscape(QString& text, unsigned char c) {
+  static const char hex[] = "0123456789ABCDEF";
+  text += QLatin1Char('%');
+  text += QLatin1Char(hex[c >> 4]);
+  text += QLatin1Char(hex[c & 15]);
+}
+
+}  // namespace
 
 QString NormalizeSlashes(const QString& path) {
   QString text = path;
@@ -23,5 +40,29 @@ QString BuildSourceUrl(const QString& path) {
   if (url.endsWith(QLatin1Char('/'))) url.chop(1);
   return url;
 }
+
+QString UrlTextOfPath(const QByteArray& path) {
+  const auto* p = reinterpret_cast<const unsigned char*>(path.constData());
+  const size_t size = size_t(path.size());
+  QString text;
+  size_t start = 0;  // of the UTF-8 run not yet decoded
+  for (size_t i = 0; i < size;) {
+    const size_t length = Utf8SequenceLength(p + i, size - i);
+    if (length > 0) {
+      i += length;
+      continue;
+    }
+    text += QString::fromUtf8(path.constData() + start, qsizetype(i - start));
+    AppendEscape(text, p[i]);
+    // A Shift-JIS character such as 表 ends in the byte of "\": it belongs
+    // to its character and must not become a separator.
+    if (IsShiftJisLead(p[i]) && i + 1 < size && p[i + 1] == '\\') AppendEscape(text, p[++i]);
+    start = ++i;
+  }
+  text += QString::fromUtf8(path.constData() + start, qsizetype(size - start));
+  return text;
+}
+
+QString SourceUrlOfPath(const QByteArray& path) { return BuildSourceUrl(UrlTextOfPath(path)); }
 
 }  // namespace yuragi
