@@ -9,6 +9,7 @@
 #include "platform/http_client.h"
 #include "platform/output_file.h"
 #include "refetch/download.h"
+#include "refetch/source_url.h"
 #include "test_server.h"
 
 using namespace yuragi;
@@ -173,6 +174,66 @@ TEST(DownloadNames, UrlFileNameAndTempName) {
   EXPECT_EQ(TempDownloadName("/tmp/y/", now, "photo.jpg"), "/tmp/y/$20091231-235959001-photo.jpg");
   EXPECT_EQ(TempDownloadName("/tmp/y/", now, "a.b.png"), "/tmp/y/$20091231-235959001-a.b.jpg");
   EXPECT_EQ(TempDownloadName("/tmp/y.d/", now, "noext"), "/tmp/y.d/$20091231-235959001-noext.jpg");
+}
+
+TEST(RequestUrl, EncodesWhatAPathCannotHoldAndKeepsTheRest) {
   EXPECT_EQ(WireUrl("http://img.example/a b/写真.jpg"), "http://img.example/a%20b/%E5%86%99%E7%9C%9F.jpg");
-  EXPECT_EQ(WireUrl("http://img.example/%7Euser/p.jpg"), "http://img.example/~user/p.jpg");  // the same URL
+  // A "%" of the name is a character of its own, not an escape.
+  EXPECT_EQ(WireUrl("http://img.example/%7Euser/100%.jpg"), "http://img.example/%257Euser/100%25.jpg");
+  EXPECT_EQ(WireUrl("http://img.example/a#1.jpg"), "http://img.example/a%231.jpg");
+  EXPECT_EQ(WireUrl("http://img.example/\"<>\\^`{|}\x7f\t.jpg"),
+            "http://img.example/%22%3C%3E%5C%5E%60%7B%7C%7D%7F%09.jpg");
+  // "/", "?" and the query stay; what the query cannot hold is encoded too.
+  EXPECT_EQ(WireUrl("http://img.example/p.jpg?w=1&h=2/x y"), "http://img.example/p.jpg?w=1&h=2/x%20y");
+  // The URL text carries a byte that is not UTF-8 as its escape: kept.
+  EXPECT_EQ(WireUrl("http://img.example/%83e%83X/%95%5C.jpg"), "http://img.example/%83e%83X/%95%5C.jpg");
+  EXPECT_EQ(WireUrl("http://img.example/%5C%83.jpg"), "http://img.example/%255C%83.jpg");
+  // The host passes as it is; unreserved characters too.
+  EXPECT_EQ(WireUrl("http://127.0.0.1:8080/a-b_c.~d!$&'()*+,;=:@.jpg"),
+            "http://127.0.0.1:8080/a-b_c.~d!$&'()*+,;=:@.jpg");
+  EXPECT_EQ(WireUrl("http://img.example"), "http://img.example");
+}
+
+// Saved files with awkward names, fetched from a real server by the URL the
+// rule builds from their bytes and the request the HTTP layer makes of it.
+TEST(RequestUrl, AwkwardNamesAreFetchedFromARealServer) {
+  TestServer server;
+  std::string seenPath, seenQuery;
+  server->Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
+    seenPath = request.path;
+    seenQuery.clear();
+    for (const auto& [key, value] : request.params) seenQuery += key + "=" + value + ";";
+    response.set_content("served:" + request.path, "image/jpeg");
+  });
+  server.Start();
+  const QByteArray site = "/srv/mirror/127.0.0.1:" + QByteArray::number(server.Port()) + "/img/";
+  struct Case {
+    QByteArray name;     // as stored on disk
+    std::string path;    // what the server must see, decoded
+    std::string query;
+  };
+  const Case cases[] = {
+      {"night market.jpg", "/img/night market.jpg", ""},
+      {"a#1.jpg", "/img/a#1.jpg", ""},
+      {"100%.jpg", "/img/100%.jpg", ""},
+      {"%7Euser.jpg", "/img/%7Euser.jpg", ""},
+      {"p.jpg?w=1&h=2", "/img/p.jpg", "h=2;w=1;"},
+      {"写真 1.jpg", "/img/写真 1.jpg", ""},
+      {"\x83\x65\x83\x58\x83\x67.jpg", "/img/\x83\x65\x83\x58\x83\x67.jpg", ""},  // テスト in Shift-JIS
+      {"\x95\x5C.jpg", "/img/\x95\x5C.jpg", ""},  // 表: its second byte is "\\"
+      {"\x89\xE6\x91\x9C/\xC9\xBD.jpg", "/img/\x89\xE6\x91\x9C/\xC9\xBD.jpg", ""},
+  };
+  for (const Case& c : cases) {
+    const QString url = SourceUrlOfPath(site + c.name);
+    HttpError error;
+    std::unique_ptr<HttpRequest> request = HttpRequest::Open(WireUrl(url), [] {}, &error);
+    ASSERT_TRUE(request) << url.toStdString() << ": " << error.text;
+    std::string body;
+    char block[1024];
+    for (long n; (n = request->Read(block, sizeof block, {}, {})) > 0;) body.append(block, size_t(n));
+    EXPECT_EQ(request->ResponseCode(), 200) << url.toStdString();
+    EXPECT_EQ(seenPath, c.path) << url.toStdString();
+    EXPECT_EQ(seenQuery, c.query) << url.toStdString();
+    EXPECT_EQ(body, "served:" + c.path);
+  }
 }

@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <cerrno>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace yuragi {
@@ -90,21 +91,24 @@ bool IsUtf8(const QByteArray& bytes) {
 }
 
 QString DisplayPath(const QByteArray& path) {
-  const auto* p = reinterpret_cast<const unsigned char*>(path.constData());
-  const size_t size = size_t(path.size());
   QString text;
-  size_t start = 0;  // of the UTF-8 run not yet decoded
-  for (size_t i = 0; i < size;) {
-    const size_t length = Utf8SequenceLength(p + i, size - i);
-    if (length > 0) {
-      i += length;
+  bool first = true;
+  for (const QByteArray& name : path.split('/')) {
+    if (!std::exchange(first, false)) text += QLatin1Char('/');
+    if (IsUtf8(name)) {
+      text += QString::fromUtf8(name);
       continue;
     }
-    text += QString::fromUtf8(path.constData() + start, qsizetype(i - start));
-    text += QStringLiteral("\\x") + QString::number(p[i], 16).toUpper().rightJustified(2, QLatin1Char('0'));
-    start = ++i;
+    // Decoding part of such a name would show characters it never had.
+    for (const char c : name) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte < 0x80) {
+        text += QLatin1Char(c);
+      } else {
+        text += QStringLiteral("\\x") + QString::number(byte, 16).toUpper();
+      }
+    }
   }
-  text += QString::fromUtf8(path.constData() + start, qsizetype(size - start));
   return text;
 }
 
@@ -118,9 +122,9 @@ QByteArray PathFromText(const QString& text) {
     const QString& name = names[i];
     QByteArray next = name.toUtf8();
     if (!name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") && !Exists(path + next)) {
+      // A name not found stays as typed: a file yet to be made.
       const QByteArray match = MatchEntry(path, name);
-      if (match.isEmpty()) return typed;
-      next = match;
+      if (!match.isEmpty()) next = match;
     }
     path += next;
     if (i + 1 < names.size()) path += '/';

@@ -44,17 +44,23 @@ std::string WireUrl(const QString& url) {
   }
   static const char hex[] = "0123456789ABCDEF";
   std::string wire(bytes.constData(), size_t(start));
+  bool afterByteEscape = false;
   for (qsizetype i = start; i < size; ++i) {
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (c == '%' && i + 2 < size) {
       const int high = HexValue(bytes[i + 1]);
       const int low = HexValue(bytes[i + 2]);
-      if (high >= 8 && low >= 0) {
+      // "%5C" right after such a byte is the second half of a Shift-JIS
+      // character (表 is %95%5C), escaped so it is not taken for a backslash.
+      const bool shiftJisTail = afterByteEscape && high == 5 && low == 12;
+      afterByteEscape = high >= 8 && low >= 0;
+      if (afterByteEscape || shiftJisTail) {
         wire.append(bytes.constData() + i, 3);
         i += 2;
         continue;
       }
     }
+    afterByteEscape = false;
     if (NeedsEscape(c)) {
       wire += '%';
       wire += hex[c >> 4];

@@ -22,8 +22,9 @@ QString DownloadUrl(const QString& urlBoxText);
 // is percent-encoded: blanks, control characters, "<>\^`{|} and the quote,
 // "#", "%" itself and every byte from 0x80 on (text as its UTF-8 bytes).
 // "/", "?" and the query behind it are kept. A "%HH" escape of a byte from
-// 0x80 on is kept as it stands: that is how the URL text carries a byte of
-// a name that is not UTF-8. Pure; needs no window.
+// 0x80 on is kept as it stands (and a "%5C" right after it): that is how
+// the URL text carries the bytes of a name that is not UTF-8. Pure; needs
+// no window.
 std::string WireUrl(const QString& url);
 
 // The URL's file-name part: the text after its last "/", "\" or ":".

@@ -1,5 +1,8 @@
 #include "refetch/source_url.h"
 
+#include <QList>
+#include <utility>
+
 #include "platform/paths.h"
 
 namespace yuragi {
@@ -42,24 +45,31 @@ QString BuildSourceUrl(const QString& path) {
 }
 
 QString UrlTextOfPath(const QByteArray& path) {
-  const auto* p = reinterpret_cast<const unsigned char*>(path.constData());
-  const size_t size = size_t(path.size());
   QString text;
-  size_t start = 0;  // of the UTF-8 run not yet decoded
-  for (size_t i = 0; i < size;) {
-    const size_t length = Utf8SequenceLength(p + i, size - i);
-    if (length > 0) {
-      i += length;
+  bool first = true;
+  for (const QByteArray& name : path.split('/')) {
+    if (!std::exchange(first, false)) text += QLatin1Char('/');
+    if (IsUtf8(name)) {
+      text += QString::fromUtf8(name);
       continue;
     }
-    text += QString::fromUtf8(path.constData() + start, qsizetype(i - start));
-    AppendEscape(text, p[i]);
-    // A Shift-JIS character such as 表 ends in the byte of "\": it belongs
-    // to its character and must not become a separator.
-    if (IsShiftJisLead(p[i]) && i + 1 < size && p[i + 1] == '\\') AppendEscape(text, p[++i]);
-    start = ++i;
+    // The whole name is escaped: decoding a part of it would send
+    // characters the site never had.
+    for (qsizetype i = 0; i < name.size(); ++i) {
+      const auto c = static_cast<unsigned char>(name[i]);
+      if (c < 0x80) {
+        text += QLatin1Char(char(c));
+        continue;
+      }
+      AppendEscape(text, c);
+      // A Shift-JIS character such as 表 ends in the byte of a backslash:
+      // it belongs to its character and must not become a separator.
+      if (IsShiftJisLead(c) && i + 1 < name.size() && name[i + 1] == '\\') {
+        AppendEscape(text, '\\');
+        ++i;
+      }
+    }
   }
-  text += QString::fromUtf8(path.constData() + start, qsizetype(size - start));
   return text;
 }
 
