@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <QLocale>
 
+#include "byte_temp_dir.h"
 #include "jpeg_writer.h"
 #include "platform/file_filter.h"
 #include "platform/number_format.h"
@@ -14,6 +15,7 @@
 #include "platform/time_format.h"
 
 using namespace yuragi;
+using yuragi::testing::ByteTempDir;
 using yuragi::testing::WriteFile;
 
 namespace {
@@ -96,8 +98,9 @@ TEST(Paths, DisplayTextShowsOddBytesAndLeadsBackToThem) {
   // Such a name shows every high byte, even those that would decode.
   EXPECT_EQ(DisplayPath("/\x89\xE6\x91\x9C/写真"), "/\\x89\\xE6\\x91\\x9C/写真");
 
-  QTemporaryDir dir;
-  const QByteArray root = QFile::encodeName(dir.path());
+  ByteTempDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QByteArray root = dir.path();
   const QByteArray folder = root + "/\x89\xE6\x91\x9C";
   const QByteArray file = folder + "/\x83\x65\x83\x58.jpg";
   ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
@@ -105,7 +108,7 @@ TEST(Paths, DisplayTextShowsOddBytesAndLeadsBackToThem) {
   // Typed text is UTF-8; a shown name finds the real bytes again.
   EXPECT_EQ(PathFromText(DisplayPath(file)), file);
   EXPECT_EQ(PathFromText(QString::fromUtf8(file)), file);  // decoded with U+FFFD, as dialogs do
-  EXPECT_EQ(PathFromText(dir.path() + "/写真.jpg"), (dir.path() + "/写真.jpg").toUtf8());
+  EXPECT_EQ(PathFromText(QString::fromUtf8(root) + "/写真.jpg"), root + "/写真.jpg");
   EXPECT_EQ(PathFromText(DisplayPath(folder) + "/new.jpg"), folder + "/new.jpg");
   // Two names that look alike after decoding are not guessed between.
   WriteFile((folder + "/\x84\x65\x83\x58.jpg").toStdString(), std::string("y"));
