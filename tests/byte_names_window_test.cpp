@@ -4,7 +4,9 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QDropEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <filesystem>
 
@@ -49,7 +51,7 @@ class ByteNames : public WindowTest {
     old = Truncated(fresh, fresh.size() / 2);
     server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
       requested = request.path;
-      if (request.path == std::string("/") + kFolder + "/" + kFile) {
+      if (request.path == std::string("/") + kFolder + "/" + kFile || request.path.find(kFolder) == std::string::npos) {
         response.set_content(Text(fresh), "image/jpeg");
       } else {
         response.status = 404;
@@ -134,11 +136,17 @@ TEST_F(ByteNames, CommandLineDropAndTypedPathsKeepTheirBytes) {
   EXPECT_TRUE(form->Edit2->text().endsWith("/%83e%83X/%83e%83X%83g.jpg"));
   (void)f;
 
-  // A drop gives the first file's bytes.
+  // A drop gives the first file's bytes, from the escapes of its URL.
   form->ClearBtnClick();
-  form->WMDropFiles({file, site});
+  TargetPath.clear();
+  QMimeData mime;
+  mime.setUrls({QUrl::fromEncoded("file://" + file.toPercentEncoding("/")),
+                QUrl::fromEncoded("file://" + site.toPercentEncoding("/"))});
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  static_cast<QObject*>(form.get())->event(&drop);
   EXPECT_EQ(TargetPath, file);
   EXPECT_FALSE(form->Image1->isHidden());
+  EXPECT_EQ(form->StatusPanel1->text(), "\\x83e\\x83X\\x83g.jpg を受取りました。");
 
   // The shown text, typed back, reaches the same file; plain UTF-8 too.
   form->ClearBtnClick();
@@ -167,4 +175,23 @@ TEST_F(ByteNames, SavingIntoAVanishedFolderRemakesItByItsBytes) {
   f.SaveBtnClick();
   EXPECT_EQ(Content(file), Text(fresh));
   EXPECT_EQ(Entries(site), std::vector<std::string>{kFolder});
+}
+
+TEST_F(ByteNames, NamesAUrlCannotHoldAsTheyStandAreFetchedByTheWindow) {
+  TForm1& f = Open();
+  for (const QByteArray& name : {QByteArray("night market.jpg"), QByteArray("a#1.jpg"), QByteArray("100%.jpg"),
+                                QByteArray("写真 2.jpg"), QByteArray("p.jpg?w=1")}) {
+    const QByteArray path = site + "/" + name;
+    WriteFile(path.toStdString(), old);
+    f.SetEdit1Path(path);
+    int key = 13;
+    f.Edit1KeyPress(f.Edit1, key);
+    // The box keeps the readable text; the request is what goes out.
+    EXPECT_EQ(f.Edit2->text(), QStringLiteral("http://127.0.0.1:%1/").arg(server.Port()) + QString::fromUtf8(name));
+    f.ReGetBtnClick();
+    const QByteArray expected = '/' + name.split('?').first();
+    EXPECT_EQ(requested, expected.toStdString()) << name.toStdString();
+    EXPECT_TRUE(prompts.shown.empty()) << name.toStdString();
+    prompts.shown.clear();
+  }
 }
