@@ -2,9 +2,9 @@
 // the whole window: tree, detection, target, download and save.
 #include <sys/stat.h>
 
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
-#include <QDropEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -66,7 +66,7 @@ class ByteNames : public WindowTest {
   }
   void TearDown() override { server.release = true; }
 
-  static constexpr const char* kFolder = "\x83\x65\x83\x58";          // テス
+  static constexpr const char* kFolder = "\x83\x65\x83\x58";            // テス
   static constexpr const char* kFile = "\x83\x65\x83\x58\x83\x67.jpg";  // テスト.jpg
   ByteTempDir root;
   TestServer server;
@@ -180,7 +180,7 @@ TEST_F(ByteNames, SavingIntoAVanishedFolderRemakesItByItsBytes) {
 TEST_F(ByteNames, NamesAUrlCannotHoldAsTheyStandAreFetchedByTheWindow) {
   TForm1& f = Open();
   for (const QByteArray& name : {QByteArray("night market.jpg"), QByteArray("a#1.jpg"), QByteArray("100%.jpg"),
-                                QByteArray("写真 2.jpg"), QByteArray("p.jpg?w=1")}) {
+                                 QByteArray("写真 2.jpg"), QByteArray("p.jpg?w=1")}) {
     const QByteArray path = site + "/" + name;
     WriteFile(path.toStdString(), old);
     f.SetEdit1Path(path);

@@ -48,7 +48,7 @@ class Walker {
     path_.pop_back();
   }
 
- // A file named by the caller counts and is tested as one met in a folder.
+  // A file named by the caller counts and is tested as one met in a folder.
   void TestFile(const std::string& path) {
     ++run_.fileCount;
     const size_t slash = path.rfind('/');

@@ -9,7 +9,6 @@
 
 namespace yuragi {
 
-
 std::string JsonString(const std::string& bytes) {
   std::string out = "\"";
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());

@@ -49,7 +49,8 @@ std::vector<QByteArray> FolderEntries(const QByteArray& path) {
 }  // namespace
 
 NativeFolderModel::NativeFolderModel(QObject* parent)
-    : QAbstractItemModel(parent), root_(std::make_unique<Node>()),
+    : QAbstractItemModel(parent),
+      root_(std::make_unique<Node>()),
       folderIcon_(QFileIconProvider().icon(QFileIconProvider::Folder)) {
   // An invisible holder whose one child is "/".
   auto top = std::make_unique<Node>();
