@@ -127,4 +127,5 @@ TEST(Paths, ResolvedAgainstTheWorkingFolder) {
   EXPECT_EQ(ResolvedPath("/a/./b//../c/", "/ignored"), "/a/c/");
   EXPECT_EQ(ResolvedPath("../../../..", "/a"), "/");
   EXPECT_EQ(ResolvedPath("\x83\x65/p.jpg", "/m"), QByteArray("/m/\x83\x65/p.jpg"));
+  EXPECT_TRUE(ExecutablePath().endsWith("/text_format_test"));
 }

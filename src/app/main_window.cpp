@@ -89,7 +89,7 @@ void TForm1::ApplyStartPlacement() {
   const int height = screen.height() / 2;
   resize(width, height);
   move(screen.x() + (screen.width() - width) / 2, screen.y() + (screen.height() - height) / 2);
-  InitialFolder = FolderPart(QFile::encodeName(QCoreApplication::applicationFilePath()));
+  InitialFolder = FolderPart(ExecutablePath());
   Splitter1->setSizes({width / 3, width - width / 3});
 }
 

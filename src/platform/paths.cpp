@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QList>
 #include <QUrl>
 #include <cerrno>
@@ -155,6 +157,16 @@ QByteArray WorkingFolder() {
     buffer.resize(buffer.size() * 2);
   }
   return QByteArray(buffer.data());
+}
+
+QByteArray ExecutablePath() {
+  std::vector<char> buffer(4096);
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return QFile::encodeName(QCoreApplication::applicationFilePath());
+    if (size_t(length) < buffer.size()) return QByteArray(buffer.data(), length);
+    buffer.resize(buffer.size() * 2);
+  }
 }
 
 QByteArray PathFromFileUrl(const QUrl& url) {

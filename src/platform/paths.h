@@ -34,6 +34,8 @@ QByteArray PathFromFileUrl(const QUrl& url);
 QByteArray ResolvedPath(const QByteArray& path, const QByteArray& workingFolder);
 // The process's working folder, empty when it cannot be read.
 QByteArray WorkingFolder();
+// The running executable's absolute path, links resolved, as bytes.
+QByteArray ExecutablePath();
 
 // Whether the bytes are valid UTF-8 throughout.
 bool IsUtf8(const QByteArray& bytes);
