@@ -143,7 +143,7 @@ Tree BuildTree(const QString& root, double truncatedShare, int files) {
 double WindowRun(const QString& root, int64_t* rows) {
   ScriptedPrompts prompts;
   TForm1 form(prompts, {});
-  form.FolderTree->SetPath(root);
+  form.FolderTree->SetPath(root.toUtf8());
   const double seconds = Seconds([&] { form.StartDetection(); });
   *rows = form.ListModel->rowCount();
   return seconds;

@@ -26,7 +26,7 @@ namespace {
 class DetectionList : public WindowTest {
  protected:
   static void Add(TForm1& f, const QString& path, const QString& size, std::optional<QString> time = {}) {
-    f.ListModel->Append({path, size, std::move(time), QIcon()});
+    f.ListModel->Append({path.toUtf8(), path, size, std::move(time), QIcon()});
   }
   static QStringList Captions(TForm1& f) {
     QStringList captions;
@@ -41,7 +41,7 @@ class DetectionList : public WindowTest {
     return path;
   }
   void Detect(TForm1& f, const QString& folder) {
-    ASSERT_TRUE(f.FolderTree->SetPath(folder));
+    ASSERT_TRUE(f.FolderTree->SetPath(folder.toUtf8()));
     f.StartDetection();
   }
 };
@@ -144,19 +144,19 @@ TEST_F(DetectionList, ReturningToTheDetectionTabSelectsTheTargetsFolder) {
   TForm1& f = Open();
   f.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
-  f.FolderTree->SetPath(Path("elsewhere"));
+  f.FolderTree->SetPath(Path("elsewhere").toUtf8());
   f.Edit1->setText(path);
   QTest::keyClick(f.Edit1, Qt::Key_Return);
   f.PageControl1->setCurrentIndex(1);
-  EXPECT_EQ(f.FolderTree->SelectedPath(), Path("site.example/deep/folder"));
+  EXPECT_EQ(f.FolderTree->SelectedPath(), Path("site.example/deep/folder").toUtf8());
   EXPECT_TRUE(f.FolderTree->hasFocus());
 
   // Not for a target that has vanished.
   f.PageControl1->setCurrentIndex(0);
-  f.FolderTree->SetPath(Path("elsewhere"));
+  f.FolderTree->SetPath(Path("elsewhere").toUtf8());
   QFile::remove(path);
   f.PageControl1->setCurrentIndex(1);
-  EXPECT_EQ(f.FolderTree->SelectedPath(), Path("elsewhere"));
+  EXPECT_EQ(f.FolderTree->SelectedPath(), Path("elsewhere").toUtf8());
 
   // Not while a run is in progress.
   Cut("site.example/deep/folder/t.jpg");
@@ -166,7 +166,7 @@ TEST_F(DetectionList, ReturningToTheDetectionTabSelectsTheTargetsFolder) {
   QTimer::singleShot(0, &f, [&] {
     f.PageControl1->setCurrentIndex(0);
     f.PageControl1->setCurrentIndex(1);
-    selectedDuringRun = f.FolderTree->SelectedPath();
+    selectedDuringRun = QString::fromUtf8(f.FolderTree->SelectedPath());
     f.CancelBtn1Click();
   });
   Detect(f, Path("run"));

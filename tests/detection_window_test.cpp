@@ -38,7 +38,7 @@ class DetectionWindow : public WindowTest {
     }
   }
   void RunOn(TForm1& f, const QString& folder) {
-    ASSERT_TRUE(f.FolderTree->SetPath(folder));
+    ASSERT_TRUE(f.FolderTree->SetPath(folder.toUtf8()));
     f.StartDetection();
   }
 };
@@ -116,7 +116,7 @@ TEST_F(DetectionWindow, ClosingDuringARunWaitsForTheWalkToUnwind) {
 TEST_F(DetectionWindow, AClickShowsTheFolderShortenedToFit) {
   QDir().mkpath(Path("photos/2007/summer"));
   TForm1& f = Open();
-  ASSERT_TRUE(f.FolderTree->SetPath(Path("photos/2007/summer")));
+  ASSERT_TRUE(f.FolderTree->SetPath(Path("photos/2007/summer").toUtf8()));
   f.FolderTreeClick();
   EXPECT_EQ(f.StatusPanel1->text(), Path("photos/2007/summer"));
   f.StatusBar1->setFixedWidth(f.StatusPanel0->width() + 80 + 60);

@@ -13,6 +13,7 @@
 #include "platform/output_file.h"
 #include "platform/temp_dir.h"
 #include "refetch/download.h"
+#include "refetch/source_url.h"
 #include "test_server.h"
 
 using namespace yuragi;
@@ -280,10 +281,10 @@ TEST(TempFolder, MadeAgainWhenRemovedAndOneFallbackPerProcess) {
   QTemporaryDir base;
   const QByteArray saved = qgetenv("TMPDIR");
   qputenv("TMPDIR", base.path().toLocal8Bit());
-  const QString first = PrivateTempDir();
+  const QString first = QFile::decodeName(PrivateTempDir());
   EXPECT_TRUE(first.startsWith(base.path() + "/"));
   ASSERT_TRUE(QDir(first).removeRecursively());
-  EXPECT_EQ(PrivateTempDir(), first);
+  EXPECT_EQ(QFile::decodeName(PrivateTempDir()), first);
   EXPECT_TRUE(QFileInfo(first).isDir());
   EXPECT_EQ(QFile(first).permissions() & 0x0077, 0);
 
@@ -296,8 +297,8 @@ TEST(TempFolder, MadeAgainWhenRemovedAndOneFallbackPerProcess) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    const QString a = PrivateTempDir();
-    const QString b = PrivateTempDir();
+    const QString a = QFile::decodeName(PrivateTempDir());
+    const QString b = QFile::decodeName(PrivateTempDir());
     WriteFile((a + "inside.jpg").toStdString(), std::string("x"));
     const QByteArray path = a.toLocal8Bit();
     if (a != b || a == first || write(pipeEnds[1], path.constData(), size_t(path.size())) < 0) _exit(1);
@@ -332,16 +333,79 @@ TEST(DownloadNames, UrlFileNameAndTempName) {
   EXPECT_EQ(TempDownloadName("/tmp/y/", now, "a.b.png"), "/tmp/y/$20091231-235959001-a.b.jpg");
   EXPECT_EQ(TempDownloadName("/tmp/y.d/", now, "noext"), "/tmp/y.d/$20091231-235959001-noext.jpg");
   // Long names are shortened to fit 255 bytes, at a character's boundary.
-  const QString longName = TempDownloadName("/tmp/y/", now, QString(246, 'n') + ".jpg");
-  EXPECT_EQ(longName.toUtf8().size() - 7, 255);
+  const QByteArray longName = TempDownloadName("/tmp/y/", now, QByteArray(246, 'n') + ".jpg");
+  EXPECT_EQ(longName.size() - 7, 255);
   EXPECT_TRUE(longName.startsWith("/tmp/y/$20091231-235959001-nnn"));
   EXPECT_TRUE(longName.endsWith("n.jpg"));
-  const QString wide = TempDownloadName("/tmp/y/", now, QString(80, QChar(0x5199)) + ".png");
-  const QByteArray wideName = wide.mid(7).toUtf8();
+  const QByteArray wide = TempDownloadName("/tmp/y/", now, QString(80, QChar(0x5199)).toUtf8() + ".png");
+  const QByteArray wideName = wide.mid(7);
   EXPECT_LE(wideName.size(), 255);
   EXPECT_GT(wideName.size(), 250);
   EXPECT_EQ(QString::fromUtf8(wideName).toUtf8(), wideName);
-  EXPECT_TRUE(wide.endsWith(QString(QChar(0x5199)) + ".jpg"));
+  EXPECT_TRUE(wide.endsWith(QString(QChar(0x5199)).toUtf8() + ".jpg"));
+  // A name that is not UTF-8 is cut by bytes.
+  const QByteArray raw = TempDownloadName("/tmp/y/", now, QByteArray(300, '\x83') + ".jpg");
+  EXPECT_EQ(raw.size() - 7, 255);
+}
+
+TEST(RequestUrl, EncodesWhatAPathCannotHoldAndKeepsTheRest) {
   EXPECT_EQ(WireUrl("http://img.example/a b/写真.jpg"), "http://img.example/a%20b/%E5%86%99%E7%9C%9F.jpg");
-  EXPECT_EQ(WireUrl("http://img.example/%7Euser/p.jpg"), "http://img.example/~user/p.jpg");  // the same URL
+  // A "%" of the name is a character of its own, not an escape.
+  EXPECT_EQ(WireUrl("http://img.example/%7Euser/100%.jpg"), "http://img.example/%257Euser/100%25.jpg");
+  EXPECT_EQ(WireUrl("http://img.example/a#1.jpg"), "http://img.example/a%231.jpg");
+  EXPECT_EQ(WireUrl("http://img.example/\"<>\\^`{|}\x7f\t.jpg"),
+            "http://img.example/%22%3C%3E%5C%5E%60%7B%7C%7D%7F%09.jpg");
+  // "/", "?" and the query stay; what the query cannot hold is encoded too.
+  EXPECT_EQ(WireUrl("http://img.example/p.jpg?w=1&h=2/x y"), "http://img.example/p.jpg?w=1&h=2/x%20y");
+  // The URL text carries a byte that is not UTF-8 as its escape: kept.
+  EXPECT_EQ(WireUrl("http://img.example/%83e%83X/%95%5C.jpg"), "http://img.example/%83e%83X/%95%5C.jpg");
+  EXPECT_EQ(WireUrl("http://img.example/%5C%83.jpg"), "http://img.example/%255C%83.jpg");
+  // The host passes as it is; unreserved characters too.
+  EXPECT_EQ(WireUrl("http://127.0.0.1:8080/a-b_c.~d!$&'()*+,;=:@.jpg"),
+            "http://127.0.0.1:8080/a-b_c.~d!$&'()*+,;=:@.jpg");
+  EXPECT_EQ(WireUrl("http://img.example"), "http://img.example");
+}
+
+// Saved files with awkward names, fetched from a real server by the URL the
+// rule builds from their bytes and the request the HTTP layer makes of it.
+TEST(RequestUrl, AwkwardNamesAreFetchedFromARealServer) {
+  TestServer server;
+  std::string seenPath, seenQuery;
+  server->Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
+    seenPath = request.path;
+    seenQuery.clear();
+    for (const auto& [key, value] : request.params) seenQuery += key + "=" + value + ";";
+    response.set_content("served:" + request.path, "image/jpeg");
+  });
+  server.Start();
+  const QByteArray site = "/srv/mirror/127.0.0.1:" + QByteArray::number(server.Port()) + "/img/";
+  struct Case {
+    QByteArray name;     // as stored on disk
+    std::string path;    // what the server must see, decoded
+    std::string query;
+  };
+  const Case cases[] = {
+      {"night market.jpg", "/img/night market.jpg", ""},
+      {"a#1.jpg", "/img/a#1.jpg", ""},
+      {"100%.jpg", "/img/100%.jpg", ""},
+      {"%7Euser.jpg", "/img/%7Euser.jpg", ""},
+      {"p.jpg?w=1&h=2", "/img/p.jpg", "h=2;w=1;"},
+      {"写真 1.jpg", "/img/写真 1.jpg", ""},
+      {"\x83\x65\x83\x58\x83\x67.jpg", "/img/\x83\x65\x83\x58\x83\x67.jpg", ""},  // テスト in Shift-JIS
+      {"\x95\x5C.jpg", "/img/\x95\x5C.jpg", ""},  // 表: its second byte is "\\"
+      {"\x89\xE6\x91\x9C/\xC9\xBD.jpg", "/img/\x89\xE6\x91\x9C/\xC9\xBD.jpg", ""},
+  };
+  for (const Case& c : cases) {
+    const QString url = SourceUrlOfPath(site + c.name);
+    HttpError error;
+    std::unique_ptr<HttpRequest> request = HttpRequest::Open(WireUrl(url), [] {}, &error);
+    ASSERT_TRUE(request) << url.toStdString() << ": " << error.text;
+    std::string body;
+    char block[1024];
+    for (long n; (n = request->Read(block, sizeof block, {}, {})) > 0;) body.append(block, size_t(n));
+    EXPECT_EQ(request->ResponseCode(), 200) << url.toStdString();
+    EXPECT_EQ(seenPath, c.path) << url.toStdString();
+    EXPECT_EQ(seenQuery, c.query) << url.toStdString();
+    EXPECT_EQ(body, "served:" + c.path);
+  }
 }

@@ -68,14 +68,14 @@ TEST_F(MainWindow, StartsOnTheRefetchPageWithEverythingButTheTargetControlsOff) 
 TEST_F(MainWindow, FolderTreeOpensAtTheExecutablesFolder) {
   TForm1& f = Open();
   ASSERT_NE(f.FolderTree, nullptr);
-  QString expected = FolderPart(QCoreApplication::applicationFilePath());
+  QByteArray expected = FolderPart(QCoreApplication::applicationFilePath().toUtf8());
   expected.chop(1);
   EXPECT_EQ(f.FolderTree->SelectedPath(), expected);
   EXPECT_EQ(InitialFolder, expected + "/");
   EXPECT_EQ(f.FolderTree->toolTip(), "ダブルクリックで検出開始");
-  EXPECT_EQ(f.StatusPanel1->text(), expected);
+  EXPECT_EQ(f.StatusPanel1->text(), QString::fromUtf8(expected));
   // A folder that does not exist skips only that step.
-  EXPECT_FALSE(f.FolderTree->SetPath(Path("gone")));
+  EXPECT_FALSE(f.FolderTree->SetPath(Path("gone").toUtf8()));
   EXPECT_EQ(f.FolderTree->SelectedPath(), expected);
 }
 

@@ -29,7 +29,7 @@ TEST(OutputFile, ALinkInTheWayIsReplacedNeverWrittenThrough) {
   WriteFile(victim.toStdString(), std::string("precious"));
   ASSERT_EQ(symlink(victim.toLocal8Bit().constData(), name.toLocal8Bit().constData()), 0);
   QString error;
-  ASSERT_TRUE(WriteNewFile(name, "received", &error)) << error.toStdString();
+  ASSERT_TRUE(WriteNewFile(name.toUtf8(), "received", &error)) << error.toStdString();
   EXPECT_EQ(Content(victim), "precious");
   EXPECT_EQ(Content(name), "received");
   struct stat st {};
@@ -61,7 +61,7 @@ TEST(ReplaceFile, ReplacesInOneStepKeepingModeAndLinks) {
   WriteFile(target.toStdString(), std::string("old"));
   ASSERT_EQ(chmod(target.toLocal8Bit().constData(), 0640), 0);
   QString error;
-  ASSERT_TRUE(ReplaceFileAtomically(target, "new bytes", &error)) << error.toStdString();
+  ASSERT_TRUE(ReplaceFileAtomically(target.toUtf8(), "new bytes", &error)) << error.toStdString();
   EXPECT_EQ(Content(target), "new bytes");
   struct stat st {};
   ASSERT_EQ(stat(target.toLocal8Bit().constData(), &st), 0);
@@ -71,25 +71,25 @@ TEST(ReplaceFile, ReplacesInOneStepKeepingModeAndLinks) {
   // Through a link the file it points to is replaced; the link stays.
   const QString link = dir.path() + "/link.jpg";
   ASSERT_EQ(symlink(target.toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
-  ASSERT_TRUE(ReplaceFileAtomically(link, "via link", &error));
+  ASSERT_TRUE(ReplaceFileAtomically(link.toUtf8(), "via link", &error));
   EXPECT_EQ(Content(target), "via link");
   ASSERT_EQ(lstat(link.toLocal8Bit().constData(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
 
   // A new file is made; a missing folder fails and leaves nothing behind.
-  ASSERT_TRUE(ReplaceFileAtomically(dir.path() + "/fresh.jpg", "x", &error));
+  ASSERT_TRUE(ReplaceFileAtomically((dir.path() + "/fresh.jpg").toUtf8(), "x", &error));
   EXPECT_EQ(Content(dir.path() + "/fresh.jpg"), "x");
-  EXPECT_FALSE(ReplaceFileAtomically(dir.path() + "/gone/x.jpg", "x", &error));
+  EXPECT_FALSE(ReplaceFileAtomically((dir.path() + "/gone/x.jpg").toUtf8(), "x", &error));
   EXPECT_FALSE(error.isEmpty());
   // Over a folder the rename fails and the folder is untouched.
   QDir().mkpath(dir.path() + "/folder/inside");
-  EXPECT_FALSE(ReplaceFileAtomically(dir.path() + "/folder", "x", &error));
+  EXPECT_FALSE(ReplaceFileAtomically((dir.path() + "/folder").toUtf8(), "x", &error));
   EXPECT_TRUE(QFileInfo(dir.path() + "/folder/inside").isDir());
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
   // A link to nothing is neither followed nor replaced.
   const QString dangling = dir.path() + "/dangling.jpg";
   ASSERT_EQ(symlink((dir.path() + "/nowhere.jpg").toLocal8Bit().constData(), dangling.toLocal8Bit().constData()), 0);
-  EXPECT_FALSE(ReplaceFileAtomically(dangling, "x", &error));
+  EXPECT_FALSE(ReplaceFileAtomically(dangling.toUtf8(), "x", &error));
   EXPECT_EQ(error, "リンク先のファイルがありません。");
   EXPECT_FALSE(QFileInfo::exists(dir.path() + "/nowhere.jpg"));
   ASSERT_EQ(lstat(dangling.toLocal8Bit().constData(), &st), 0);

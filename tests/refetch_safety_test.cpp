@@ -93,7 +93,7 @@ class RefetchSafety : public WindowTest {
     return f;
   }
   static QStringList Leftovers() {
-    return QDir(TempDir).entryList({"$*"}, QDir::Files).filter(QRegularExpression("^\\$\\d{8}-"));
+    return QDir(QFile::decodeName(TempDir)).entryList({"$*"}, QDir::Files).filter(QRegularExpression("^\\$\\d{8}-"));
   }
   static QString Bytes(size_t count) { return QLocale().toString(qulonglong(count)); }
 
@@ -262,8 +262,8 @@ TEST_F(RefetchSafety, TheTemporaryFolderIsMadeAgainWhenItWasCleaned) {
   TForm1& f = OpenOn(Target("pic.jpg", half));
   f.ReGetBtnClick();
   ASSERT_TRUE(f.SaveBtn->isEnabled());
-  EXPECT_TRUE(TempDir.startsWith(tmp.path()));
-  ASSERT_TRUE(QDir(TempDir).removeRecursively());
+  EXPECT_TRUE(TempDir.startsWith(QFile::encodeName(tmp.path())));
+  ASSERT_TRUE(QDir(QFile::decodeName(TempDir)).removeRecursively());
   f.ReGetBtnClick();
   EXPECT_TRUE(prompts.shown.empty()) << prompts.Texts().join('|').toStdString();
   EXPECT_EQ(f.StatusPanel1->text(), "pic.jpg をダウンロードしました");

@@ -152,7 +152,8 @@ TEST_F(Refetch, ACutConnectionIsAReadFailure) {
   f.ReGetBtnClick();
   ASSERT_EQ(prompts.shown.size(), 1u);
   const QString url = QString::fromStdString(server.Url("/img/cut.jpg"));
-  EXPECT_EQ(prompts.shown[0].text, "http:" + url.mid(url.lastIndexOf(':') + 1) + " を取得できませんでした。0");
+  // The URL whole: a port does not cut it.
+  EXPECT_EQ(prompts.shown[0].text, url + " を取得できませんでした。0");
   EXPECT_EQ(f.StatusPanel1->text(), "cut.jpg を取得できませんでした");
   EXPECT_FALSE(SaveControls(f));
   EXPECT_TRUE(f.CancelBtn0->isHidden());

@@ -4,11 +4,13 @@
 #include <utime.h>
 
 #include <QDir>
+#include <filesystem>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "byte_temp_dir.h"
 #include "jpeg_writer.h"
 
 using namespace yuragi::testing;
@@ -21,8 +23,9 @@ struct Result {
   QString err;
 };
 
-Result RunScan(const QStringList& arguments) {
+Result RunScan(const QStringList& arguments, const QString& workingFolder = {}) {
   QProcess process;
+  if (!workingFolder.isEmpty()) process.setWorkingDirectory(workingFolder);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("TZ", "UTC");
   process.setProcessEnvironment(env);
@@ -79,7 +82,8 @@ TEST_F(ScanCli, NothingFoundExitsZeroAndUsageErrorsExitTwo) {
 
   r = RunScan({"--help"});
   EXPECT_EQ(r.code, 0);
-  for (const char* word : {"--json", "--url", "Exit status", "Ctrl-C", "mtime"}) {
+  for (const char* word : {"--json", "--url", "Exit status", "Ctrl-C", "mtime", "request_url", "path_base64", "\\t",
+                           "130"}) {
     EXPECT_TRUE(r.out.contains(word)) << word;
   }
 }
@@ -99,16 +103,98 @@ TEST_F(ScanCli, JsonEscapesAnyName) {
   EXPECT_EQ(row["url"].toString(), "http://site.example/a\t\"写真/.jpg");
 }
 
-TEST_F(ScanCli, JsonMarksBytesThatAreNotUtf8) {
-  const QByteArray folder = dir.path().toLocal8Bit() + "/bad\xff\xfe.jpg";
+TEST_F(ScanCli, JsonMarksBytesThatAreNotUtf8AndGivesThemWhole) {
+  ByteTempDir odd;
+  const QByteArray site = odd.path() + "/img.example/\x89\xE6\x91\x9C";
+  ASSERT_TRUE(std::filesystem::create_directories(site.toStdString()));
+  const QByteArray file = site + "/bad\xff\xfe #1.jpg";
   const std::vector<uint8_t> bytes = EncodeJpeg({200, 150});
-  WriteFile(folder.toStdString(), Truncated(bytes, bytes.size() / 2));
-  const Result r = RunScan({"--json", dir.path()});
+  WriteFile(file.toStdString(), Truncated(bytes, bytes.size() / 2));
+  WriteFile((odd.path() + "/img.example/ok.jpg").toStdString(), Truncated(bytes, bytes.size() / 2));
+  const Result r = RunScan({"--json", QString::fromUtf8(odd.path())});
   ASSERT_EQ(r.code, 1);
-  QJsonParseError error;
-  const QJsonObject row = QJsonDocument::fromJson(r.out.toUtf8(), &error).object();
-  ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
-  EXPECT_TRUE(row["path"].toString().endsWith(QString("/bad") + QChar(0xFFFD) + QChar(0xFFFD) + ".jpg"));
+  QList<QJsonObject> rows;
+  for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts)) {
+    QJsonParseError error;
+    rows << QJsonDocument::fromJson(line.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+  }
+  ASSERT_EQ(rows.size(), 2);
+  if (rows[0]["path"].toString().endsWith("ok.jpg")) std::swap(rows[0], rows[1]);
+  const QJsonObject& row = rows[0];
+  EXPECT_TRUE(row["path"].toString().endsWith(QString("/bad") + QChar(0xFFFD) + QChar(0xFFFD) + " #1.jpg"));
+  EXPECT_EQ(QByteArray::fromBase64(row["path_base64"].toString().toLatin1()), file);
+  EXPECT_EQ(row["url"].toString(), "http://img.example/%89%E6%91%9C/bad%FF%FE #1.jpg");
+  EXPECT_EQ(row["request_url"].toString(), "http://img.example/%89%E6%91%9C/bad%FF%FE%20%231.jpg");
+  // A UTF-8 path needs no second form.
+  EXPECT_FALSE(rows[1].contains("path_base64"));
+  EXPECT_EQ(rows[1]["request_url"].toString(), "http://img.example/ok.jpg");
+}
+
+TEST_F(ScanCli, TsvKeepsTheBytesAndEscapesWhatWouldBreakALine) {
+  ByteTempDir odd;
+  const QByteArray site = odd.path() + "/img.example/\x83\x65\x83\x58";
+  ASSERT_TRUE(std::filesystem::create_directories(site.toStdString()));
+  const QByteArray file = site + "/a\tb\\c\nd.jpg";
+  const std::vector<uint8_t> bytes = EncodeJpeg({200, 150});
+  WriteFile(file.toStdString(), Truncated(bytes, bytes.size() / 2));
+  QProcess process;
+  process.start(QStringLiteral(SCAN_BIN), {QString::fromUtf8(odd.path())});
+  ASSERT_TRUE(process.waitForFinished(60000));
+  EXPECT_EQ(process.exitCode(), 1);
+  const QByteArray out = process.readAllStandardOutput();
+  EXPECT_EQ(out.count('\n'), 1);
+  const QList<QByteArray> fields = out.chopped(1).split('\t');
+  ASSERT_EQ(fields.size(), 4) << out.toStdString();
+  EXPECT_EQ(fields[0], site + "/a\\tb\\\\c\\nd.jpg");
+  EXPECT_EQ(fields[1], QByteArray::number(qlonglong(bytes.size() / 2)));
+  EXPECT_EQ(fields[3], "http://img.example/%83e%83X/a\\tb/c\\nd.jpg");
+}
+
+TEST_F(ScanCli, RelativePathsAreResolvedForTheUrlAndPrintedAsGiven) {
+  Cut("www.example.jp/x.jpg");
+  QDir().mkpath(dir.path() + "/sub");
+  Result r = RunScan({"."}, dir.path());
+  EXPECT_EQ(r.code, 1);
+  QStringList fields = r.out.trimmed().split('\t');
+  ASSERT_EQ(fields.size(), 4) << r.out.toStdString();
+  EXPECT_EQ(fields[0], "./www.example.jp/x.jpg");
+  EXPECT_EQ(fields[3], "http://www.example.jp/x.jpg");
+
+  r = RunScan({"../www.example.jp"}, dir.path() + "/sub");
+  fields = r.out.trimmed().split('\t');
+  ASSERT_EQ(fields.size(), 4) << r.out.toStdString();
+  EXPECT_EQ(fields[0], "../www.example.jp/x.jpg");
+  EXPECT_EQ(fields[3], "http://www.example.jp/x.jpg");
+
+  r = RunScan({"--url", "../site.example/a.jpg", "./b/img.example/c.jpg"}, dir.path() + "/sub");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "http://site.example/a.jpg\nhttp://img.example/c.jpg\n");
+}
+
+TEST_F(ScanCli, AFileArgumentIsTestedLikeAFileInAFolder) {
+  const QString cut = Cut("img.example/cut.jpg");
+  const QString whole = dir.path() + "/img.example/whole.jpg";
+  WriteFile(whole.toStdString(), EncodeJpeg({}));
+  Result r = RunScan({cut});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.out.startsWith(cut + "\t")) << r.out.toStdString();
+  EXPECT_TRUE(r.out.endsWith("\thttp://img.example/cut.jpg\n"));
+  EXPECT_EQ(r.err, "1 / 1 検出しました\n");
+
+  r = RunScan({whole, cut, dir.path() + "/img.example"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out.count('\n'), 2);  // the cut file, given and found in its folder
+  EXPECT_EQ(r.err, "2 / 4 検出しました\n");
+
+  r = RunScan({whole});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(r.out.isEmpty());
+  EXPECT_EQ(r.err, "0 / 1 該当ありません\n");
+
+  r = RunScan({dir.path() + "/img.example/gone.jpg"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(r.out.isEmpty());
 }
 
 TEST_F(ScanCli, UrlModeTouchesNothing) {
@@ -130,9 +216,14 @@ TEST_F(ScanCli, InterruptStopsTheWalkAndStillReports) {
   ::kill(pid_t(process.processId()), SIGINT);
   ASSERT_TRUE(process.waitForFinished(20000));
   EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(process.exitCode(), 1);
-  const QString err = QString::fromUtf8(process.readAllStandardError());
+  // 128 + SIGINT, as a shell reports it: a partial list is not a result.
+  EXPECT_EQ(process.exitCode(), 130);
+  const QString allErr = QString::fromUtf8(process.readAllStandardError());
   const QString out = QString::fromUtf8(process.readAllStandardOutput());
+  const QStringList errLines = allErr.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(errLines.size(), 2) << allErr.toStdString();
+  EXPECT_TRUE(errLines[1].contains("interrupted")) << allErr.toStdString();
+  const QString err = errLines[0] + "\n";
   QStringList parts = err.split(' ');
   ASSERT_GE(parts.size(), 4) << err.toStdString();
   const int files = parts[2].remove(',').toInt();

@@ -40,3 +40,24 @@ TEST(SourceUrl, NormalizeSlashesTurnsBothKindsIntoSlashes) {
   EXPECT_EQ(NormalizeSlashes("a\\b／c/d"), "a/b/c/d");
   EXPECT_EQ(NormalizeSlashes("表\\"), "表/");
 }
+
+TEST(SourceUrl, BytesThatAreNotUtf8BecomeTheSitesEscapes) {
+  using yuragi::SourceUrlOfPath;
+  using yuragi::UrlTextOfPath;
+  // UTF-8 stays readable, blanks and "%" included.
+  EXPECT_EQ(SourceUrlOfPath("/home/me/dl/img.example/a b/写真 %7E.jpg"), "http://img.example/a b/写真 %7E.jpg");
+  // A Shift-JIS folder (画像) and an EUC-JP file name (写真) give their bytes.
+  EXPECT_EQ(SourceUrlOfPath("/srv/img.example/\x89\xE6\x91\x9C/\xBC\xCC\xBF\xBF.jpg"),
+            "http://img.example/%89%E6%91%9C/%BC%CC%BF%BF.jpg");
+  // 表 in Shift-JIS ends in the byte of "\": one name, not two.
+  EXPECT_EQ(SourceUrlOfPath("/srv/img.example/\x95\x5C\x8E\xA6/p.jpg"), "http://img.example/%95%5C%8E%A6/p.jpg");
+  // A lone "\" still is a separator of the rule.
+  EXPECT_EQ(SourceUrlOfPath("/srv/img.example/a\\b.jpg"), "http://img.example/a/b.jpg");
+  // A host folder that is not UTF-8 is found by its dot all the same.
+  EXPECT_EQ(SourceUrlOfPath("/srv/\xFF.example/p.jpg"), "http://%FF.example/p.jpg");
+  // Valid sequences next to broken ones: only the broken bytes are escaped.
+  // A name that is not UTF-8 is escaped whole, even where some of its bytes
+  // would decode; its neighbours stay readable.
+  EXPECT_EQ(UrlTextOfPath("写/写\xE5\x86真\xC3/真"), "写/%E5%86%99%E5%86%E7%9C%9F%C3/真");
+  EXPECT_EQ(UrlTextOfPath(""), "");
+}

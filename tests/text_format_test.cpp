@@ -1,14 +1,22 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <QLocale>
 
+#include "byte_temp_dir.h"
+#include "jpeg_writer.h"
 #include "platform/file_filter.h"
 #include "platform/number_format.h"
 #include "platform/paths.h"
 #include "platform/time_format.h"
 
 using namespace yuragi;
+using yuragi::testing::ByteTempDir;
+using yuragi::testing::WriteFile;
 
 namespace {
 
@@ -73,4 +81,51 @@ TEST(FileFilter, DialogFiltersBecomeNameFilters) {
             QStringList({"jpegファイル(*.jp*)", "bmpファイル(*.bmp)", "すべてのファイル(*.*)"}));
   EXPECT_EQ(ToNameFilters("jpegファイル(*.jp*)|*.jpg;*.jpeg;*.jpe|すべてのファイル(*.*)|*.*"),
             QStringList({"jpegファイル(*.jp*) (*.jpg *.jpeg *.jpe)", "すべてのファイル(*.*)"}));
+}
+
+TEST(Paths, SplitOnBytesThatAreNotUtf8) {
+  const QByteArray path = "/srv/\x89\xE6\x91\x9C/\x95\x5C.\x83\x65.jpg";
+  EXPECT_EQ(FolderPart(path), QByteArray("/srv/\x89\xE6\x91\x9C/"));
+  EXPECT_EQ(FileNamePart(path), QByteArray("\x95\x5C.\x83\x65.jpg"));
+  EXPECT_EQ(ExtensionPart(path), ".jpg");
+  EXPECT_EQ(ChangeExtension(path, ".ini"), QByteArray("/srv/\x89\xE6\x91\x9C/\x95\x5C.\x83\x65.ini"));
+}
+
+TEST(Paths, DisplayTextShowsOddBytesAndLeadsBackToThem) {
+  EXPECT_EQ(DisplayPath("/a/写真.jpg"), "/a/写真.jpg");
+  EXPECT_EQ(DisplayPath("/a/\x83\x65\x83\x58.jpg"), "/a/\\x83e\\x83X.jpg");
+  EXPECT_EQ(DisplayPath("\xE5\x86"), "\\xE5\\x86");  // a cut sequence
+  // Such a name shows every high byte, even those that would decode.
+  EXPECT_EQ(DisplayPath("/\x89\xE6\x91\x9C/写真"), "/\\x89\\xE6\\x91\\x9C/写真");
+
+  ByteTempDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QByteArray root = dir.path();
+  const QByteArray folder = root + "/\x89\xE6\x91\x9C";
+  const QByteArray file = folder + "/\x83\x65\x83\x58.jpg";
+  ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+  WriteFile(file.toStdString(), std::string("x"));
+  // Typed text is UTF-8; a shown name finds the real bytes again.
+  EXPECT_EQ(PathFromText(DisplayPath(file)), file);
+  EXPECT_EQ(PathFromText(QString::fromUtf8(file)), file);  // decoded with U+FFFD, as dialogs do
+  EXPECT_EQ(PathFromText(QString::fromUtf8(root) + "/写真.jpg"), root + "/写真.jpg");
+  EXPECT_EQ(PathFromText(DisplayPath(folder) + "/new.jpg"), folder + "/new.jpg");
+  // Two names that look alike after decoding are not guessed between.
+  WriteFile((folder + "/\x84\x65\x83\x58.jpg").toStdString(), std::string("y"));
+  const QString ambiguous = QString::fromUtf8(folder + "/\x83\x65\x83\x58.jpg");
+  EXPECT_NE(PathFromText(ambiguous), file);
+  EXPECT_EQ(PathFromText(DisplayPath(file)), file);
+
+  EXPECT_EQ(PathFromFileUrl(QUrl::fromEncoded("file:///srv/%83%65%83%58/a%20b.jpg")),
+            QByteArray("/srv/\x83\x65\x83\x58/a b.jpg"));
+}
+
+TEST(Paths, ResolvedAgainstTheWorkingFolder) {
+  EXPECT_EQ(ResolvedPath(".", "/home/me"), "/home/me");
+  EXPECT_EQ(ResolvedPath("./www.example.jp/a.jpg", "/home/me"), "/home/me/www.example.jp/a.jpg");
+  EXPECT_EQ(ResolvedPath("../x/img.example/a.jpg", "/home/me"), "/home/x/img.example/a.jpg");
+  EXPECT_EQ(ResolvedPath("/a/./b//../c/", "/ignored"), "/a/c/");
+  EXPECT_EQ(ResolvedPath("../../../..", "/a"), "/");
+  EXPECT_EQ(ResolvedPath("\x83\x65/p.jpg", "/m"), QByteArray("/m/\x83\x65/p.jpg"));
+  EXPECT_TRUE(ExecutablePath().endsWith("/text_format_test"));
 }

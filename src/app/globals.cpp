@@ -1,9 +1,9 @@
 #include "app/globals.h"
 
 QString ApplicationTitle;
-QString TargetPath;
-QString InitialFolder;
-QString TempDir;
-QString TempDownloadPath;
-QString TempImagePath;
+QByteArray TargetPath;
+QByteArray InitialFolder;
+QByteArray TempDir;
+QByteArray TempDownloadPath;
+QByteArray TempImagePath;
 std::atomic<bool> CancelRequested{false};

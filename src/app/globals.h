@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <atomic>
 
-// The few texts and flags the window's handlers share.
+// The few texts and flags the window's handlers share. Paths are the file
+// system's exact bytes; text made from them is only for showing.
 
 inline const QString ProductName = QStringLiteral("ゆらぎ丸");
 inline const QString ProductVersion = QStringLiteral("V1.7");
@@ -12,11 +14,11 @@ inline const QString TempImageName = QStringLiteral("$VantrelTemp.jpg");
 // Mirrored into the main window's title, which is the task-bar text here.
 extern QString ApplicationTitle;
 
-extern QString TargetPath;        // the target file of the re-fetch tab
-extern QString InitialFolder;     // start folder of the folder tree and the open dialog
-extern QString TempDir;           // private temporary folder, with its closing "/"
-extern QString TempDownloadPath;  // the file receiving the current download
-extern QString TempImagePath;     // copy of the last downloaded picture
+extern QByteArray TargetPath;        // the target file of the re-fetch tab
+extern QByteArray InitialFolder;     // start folder of the folder tree and the open dialog
+extern QByteArray TempDir;           // private temporary folder, with its closing "/"
+extern QByteArray TempDownloadPath;  // the file receiving the current download
+extern QByteArray TempImagePath;     // copy of the last downloaded picture
 
 // Set by either cancel button; polled by the detection walk and the download.
 extern std::atomic<bool> CancelRequested;

@@ -37,8 +37,9 @@ int main(int argc, char** argv) {
   ApplicationTitle = ProductName;
   const std::unique_ptr<Prompts> prompts = MakeDesktopPrompts();
   app.SetPrompts(prompts.get());
-  QStringList arguments = QCoreApplication::arguments();
-  arguments.removeFirst();
+  // The bytes of argv: a file name need not be text.
+  QList<QByteArray> arguments;
+  for (int i = 1; i < argc; ++i) arguments << QByteArray(argv[i]);
   TForm1 form(*prompts, arguments);
   activation.SetWindow(&form);
   const int code = app.exec();

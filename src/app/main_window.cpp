@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include <unistd.h>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QDateTime>
@@ -35,7 +37,7 @@
 using namespace yuragi;
 
 
-TForm1::TForm1(Prompts& prompts, QStringList arguments, QWidget* parent)
+TForm1::TForm1(Prompts& prompts, QList<QByteArray> arguments, QWidget* parent)
     : QMainWindow(parent),
       prompts_(prompts),
       shell_(MakeDesktopShell(prompts)),
@@ -87,7 +89,7 @@ void TForm1::ApplyStartPlacement() {
   const int height = screen.height() / 2;
   resize(width, height);
   move(screen.x() + (screen.width() - width) / 2, screen.y() + (screen.height() - height) / 2);
-  InitialFolder = FolderPart(QCoreApplication::applicationFilePath());
+  InitialFolder = FolderPart(ExecutablePath());
   Splitter1->setSizes({width / 3, width - width / 3});
 }
 
@@ -107,7 +109,7 @@ void TForm1::CreateFolderTree() {
 }
 
 void TForm1::ShowStartState() {
-  StatusPanel1->setText(FolderTree ? FolderTree->SelectedPath() : QString());
+  StatusPanel1->setText(FolderTree ? DisplayPath(FolderTree->SelectedPath()) : QString());
   CancelBtn0->hide();
   CancelBtn1->hide();
   Image1->setEnabled(false);
@@ -228,8 +230,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  if (!TempDownloadPath.isEmpty()) QFile::remove(TempDownloadPath);
-  if (!TempImagePath.isEmpty()) QFile::remove(TempImagePath);
+  if (!TempDownloadPath.isEmpty()) ::unlink(TempDownloadPath.constData());
+  if (!TempImagePath.isEmpty()) ::unlink(TempImagePath.constData());
   Timer1->stop();
   event->accept();
 }
@@ -244,9 +246,9 @@ void TForm1::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
-  QStringList paths;
+  QList<QByteArray> paths;
   for (const QUrl& url : event->mimeData()->urls()) {
-    if (url.isLocalFile()) paths << url.toLocalFile();
+    if (url.isLocalFile()) paths << PathFromFileUrl(url);
   }
   if (paths.isEmpty()) return;
   event->acceptProposedAction();

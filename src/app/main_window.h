@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 #include <QPixmap>
+#include <QByteArray>
+#include <QList>
 #include <QStringList>
 #include <functional>
 #include <memory>
@@ -41,8 +43,8 @@ class TForm1 : public QMainWindow {
 
  public:
   // prompts answers every message box and file dialog; arguments are the
-  // command-line parameters (without the program name).
-  TForm1(yuragi::Prompts& prompts, QStringList arguments, QWidget* parent = nullptr);
+  // command-line parameters (without the program name), as the bytes of argv.
+  TForm1(yuragi::Prompts& prompts, QList<QByteArray> arguments, QWidget* parent = nullptr);
   ~TForm1() override;
 
   // --- controls -----------------------------------------------------------
@@ -165,8 +167,13 @@ class TForm1 : public QMainWindow {
 
   // --- re-fetch -----------------------------------------------------------
   void SetTarget();
+  // Edit1 shows a path as text; the bytes behind it are kept, so a name
+  // that is not UTF-8 still reaches its file. Text the user typed instead
+  // is taken as UTF-8.
+  void SetEdit1Path(const QByteArray& path);
+  QByteArray Edit1Path() const;
   void FormShow();
-  void WMDropFiles(const QStringList& paths);
+  void WMDropFiles(const QList<QByteArray>& paths);
   void RefferBtnClick();
   void Edit1KeyPress(QObject* sender, int& key);
   void Edit2KeyPress(QObject* sender, int& key);
@@ -175,7 +182,7 @@ class TForm1 : public QMainWindow {
   void BuildTempName();
   void SaveBtnClick();
   void SaveAsBtnClick();
-  bool SaveReceivedTo(const QString& path, const yuragi::FileIdentity* expected, bool makeFolder);
+  bool SaveReceivedTo(const QByteArray& path, const yuragi::FileIdentity* expected, bool makeFolder);
   void ClearBtnClick();
 
   // Runs a handler; a failure that escapes it is shown in an error box
@@ -211,7 +218,8 @@ class TForm1 : public QMainWindow {
 
   yuragi::Prompts& prompts_;
   std::unique_ptr<yuragi::DesktopShell> shell_;  // open, open with, properties, trash
-  QStringList arguments_;
+  QList<QByteArray> arguments_;
+  QByteArray edit1Path_;  // the path Edit1 was last set to
   bool shownOnce_ = false;
   bool detectionRunning_ = false;
   bool downloadRunning_ = false;

@@ -64,10 +64,11 @@ void TForm1::ListView1DblClick() {
   const int row = ListView1->SelectedRow();
   if (row < 0 || downloadRunning_) return;
   PageControl1->setCurrentIndex(0);
-  Edit1->setText(ListModel->At(row).caption);
+  const QByteArray path = ListModel->At(row).path;
+  SetEdit1Path(path);
   int key = 13;
   Edit1KeyPress(this, key);
-  TargetPath = Edit1->text();
+  TargetPath = path;
 }
 
 void TForm1::SetViewStyle(int style) {
@@ -102,8 +103,8 @@ void TForm1::CopyToClipP1Click() {
 
 void TForm1::PageControl1Change(int index) {
   if (index != 1 || !FolderTree || detectionRunning_) return;
-  if (!IsRegularFile(NativePath(TargetPath))) return;
-  const QString folder = FolderPart(TargetPath);
+  if (!IsRegularFile(TargetPath.toStdString())) return;
+  const QByteArray folder = FolderPart(TargetPath);
   if (folder.isEmpty()) return;
   FolderTree->SetPath(folder);
   FolderTree->setFocus();

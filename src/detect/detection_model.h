@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QByteArray>
 #include <QIcon>
 #include <QString>
 #include <functional>
@@ -14,7 +15,8 @@ class DetectionModel : public QAbstractTableModel {
   Q_OBJECT
  public:
   struct Row {
-    QString caption;                  // full path
+    QByteArray path;                  // the file's exact bytes
+    QString caption;                  // full path as shown
     QString sizeText;                 // " #,0"
     std::optional<QString> timeText;  // missing when the time could not be read
     QIcon icon;                       // thumbnail and small icon

@@ -42,7 +42,8 @@ class WindowScan final : public ScanWindow {
     form_.ImageList1.push_back(ToPixmap(row.thumbnail));
     form_.ImageList3.push_back(form_.ImageList2.front());
     DetectionModel::Row entry;
-    entry.caption = DisplayPath(row.path);
+    entry.path = QByteArray::fromStdString(row.path);
+    entry.caption = DisplayPath(entry.path);
     entry.sizeText = FormatNumber(int64_t(row.size), NumberPattern::LeadingBlank);
     if (row.modified) entry.timeText = FormatFileTime(*row.modified);
     entry.icon.addPixmap(form_.ImageList1.back());
@@ -79,9 +80,9 @@ class WindowScan final : public ScanWindow {
 void TForm1::StartDetection() {
   // A second double-click while a run is going must not start a nested run.
   if (detectionRunning_ || !FolderTree) return;
-  QString folder = FolderTree->SelectedPath();
+  QByteArray folder = FolderTree->SelectedPath();
   if (folder.isEmpty()) return;
-  if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+  if (!folder.endsWith('/')) folder += '/';
 
   ListModel->Clear();
   ListView1->SetFaceColour(false);
@@ -97,7 +98,7 @@ void TForm1::StartDetection() {
   ScanRun run(CancelRequested);
   {
     WindowScan window(*this);
-    ScanFolder(NativePath(folder), run, window);
+    ScanFolder(folder.toStdString(), run, window);
   }
   detectionRunning_ = false;
   FileCount = run.fileCount;
@@ -113,7 +114,7 @@ void TForm1::FolderTreeClick() {
   const int width = StatusBar1->width() - StatusPanel0->width() - 80;
   const QFontMetrics metrics(StatusPanel1->font());
   StatusPanel1->setText(FitPathToWidth(
-      FolderTree->SelectedPath(), [&metrics](const QString& text) { return metrics.horizontalAdvance(text); },
+      DisplayPath(FolderTree->SelectedPath()), [&metrics](const QString& text) { return metrics.horizontalAdvance(text); },
       width));
 }
 

@@ -48,6 +48,15 @@ class Walker {
     path_.pop_back();
   }
 
+  // A file named by the caller counts and is tested as one met in a folder.
+  void TestFile(const std::string& path) {
+    ++run_.fileCount;
+    const size_t slash = path.rfind('/');
+    const char* name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+    if (IsJpegName(name) && !HasJpegEndMarker(path)) AddRow(path);
+    window_.SetStatusText(ProgressText(window_.RowCount(), run_.fileCount));
+  }
+
  private:
   void WalkEntries(DIR* dir, const std::string& folder) {
     std::string full;
@@ -118,6 +127,8 @@ bool IsJpegName(const char* name) {
 void ScanFolder(const std::string& folder, ScanRun& run, ScanWindow& window) {
   Walker(run, window).Walk(folder);
 }
+
+void ScanFile(const std::string& path, ScanRun& run, ScanWindow& window) { Walker(run, window).TestFile(path); }
 
 QString ProgressText(int64_t rows, int64_t files) {
   return FormatNumber(rows) + FormatNumber(files, NumberPattern::OfTotal);

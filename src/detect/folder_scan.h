@@ -40,6 +40,9 @@ struct ScanRun {
 // Walks depth first in the file system's order; never raises.
 void ScanFolder(const std::string& folder, ScanRun& run, ScanWindow& window);
 
+// Counts and tests one file as the walk would.
+void ScanFile(const std::string& path, ScanRun& run, ScanWindow& window);
+
 // Whether the walk tests a file of this name (".jpg"/".jpeg", ASCII case folded).
 bool IsJpegName(const char* name);
 

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,37 +26,54 @@ std::atomic<bool> interrupted{false};
 void OnInterrupt(int) { interrupted.store(true); }
 
 constexpr char kHelp[] =
-    "Usage: yuragimaru-scan [--json] FOLDER...\n"
+    "Usage: yuragimaru-scan [--json] FOLDER|FILE...\n"
     "       yuragimaru-scan --url PATH...\n"
     "\n"
     "Walks each FOLDER as a detection run of yuragimaru does and lists every\n"
     ".jpg/.jpeg file whose last 18 bytes lack the JPEG end marker FF D9 but\n"
-    "whose picture still decodes: a download that was cut short.\n"
+    "whose picture still decodes: a download that was cut short. A FILE is\n"
+    "counted and tested as a file met in a folder.\n"
     "\n"
     "Output, one line per listed file in walk order:\n"
     "  path TAB size in bytes TAB modification time (YYYY-MM-DD HH:MM:SS, local)\n"
     "  TAB assumed source URL\n"
+    "  The path is printed as given plus the names found below it, with its\n"
+    "  bytes as they are (names need not be UTF-8); in the path and the URL a\n"
+    "  TAB, newline, carriage return and backslash are written as \\t, \\n,\n"
+    "  \\r and \\\\, so every line is one record.\n"
     "  --json   one JSON object per line instead, with the keys path, size,\n"
-    "           mtime (null when unreadable) and url\n"
+    "           mtime (null when unreadable), url (the readable URL) and\n"
+    "           request_url (the URL as it is requested, percent-encoded,\n"
+    "           ready for curl). A path that is not UTF-8 shows U+FFFD in\n"
+    "           path and has its exact bytes in path_base64.\n"
     "  --url    print the assumed source URL of each PATH, one per line; the\n"
     "           file system is not touched\n"
     "  --help   this text\n"
     "\n"
+    "The URL is built from the absolute path: a relative path is taken from\n"
+    "the working folder, with \"./\" and \"..\" resolved. Bytes of a name that\n"
+    "are not UTF-8 appear in the URL as %HH.\n"
+    "\n"
     "Standard error shows the count of listed and visited files, rewritten in\n"
     "place while it is a terminal, and at the end the result as the window's\n"
     "status bar shows it (for example \"2 / 5 検出しました\"). Ctrl-C stops\n"
-    "the walk; what was found so far is still printed.\n"
+    "the walk; what was found so far is still printed, followed by a line\n"
+    "saying that the walk was interrupted.\n"
     "\n"
     "Exit status: 0 nothing listed, 1 at least one file listed,\n"
-    "2 usage error or a folder that does not exist.\n";
+    "2 usage error or a path that does not exist, 130 interrupted by Ctrl-C\n"
+    "(the list is then incomplete).\n";
 
 class ConsoleScan final : public ScanWindow {
  public:
-  ConsoleScan(bool json, bool terminal) : json_(json), terminal_(terminal) { clock_.start(); }
+  ConsoleScan(bool json, bool terminal, QByteArray workingFolder)
+      : json_(json), terminal_(terminal), workingFolder_(std::move(workingFolder)) {
+    clock_.start();
+  }
 
   void AppendRow(DetectionRow row) override {
     ++rows_;
-    const std::string line = ReportLine(row, json_);
+    const std::string line = ReportLine(row, json_, workingFolder_);
     ClearProgress();
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
@@ -82,6 +100,7 @@ class ConsoleScan final : public ScanWindow {
  private:
   bool json_;
   bool terminal_;
+  QByteArray workingFolder_;
   bool progressShown_ = false;
   int64_t rows_ = 0;
   QElapsedTimer clock_;
@@ -118,16 +137,18 @@ int main(int argc, char** argv) {
     }
   }
   if (operands.empty()) return Usage(urls ? "no path given" : "no folder given");
+  const QByteArray workingFolder = WorkingFolder();
   if (urls) {
     if (json) return Usage("--url and --json do not go together");
     for (const std::string& path : operands) {
-      std::printf("%s\n", BuildSourceUrl(DisplayPath(path)).toUtf8().constData());
+      const QString url = SourceUrlOfPath(ResolvedPath(QByteArray::fromStdString(path), workingFolder));
+      std::printf("%s\n", TsvField(url.toUtf8().toStdString()).c_str());
     }
     return 0;
   }
-  for (const std::string& folder : operands) {
-    if (!IsFolder(folder)) {
-      std::fprintf(stderr, "yuragimaru-scan: %s: no such folder\n", folder.c_str());
+  for (const std::string& operand : operands) {
+    if (!IsFolder(operand) && !IsRegularFile(operand)) {
+      std::fprintf(stderr, "yuragimaru-scan: %s: no such folder or file\n", operand.c_str());
       return 2;
     }
   }
@@ -137,13 +158,22 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
 
-  ConsoleScan console(json, ::isatty(STDERR_FILENO) == 1);
+  ConsoleScan console(json, ::isatty(STDERR_FILENO) == 1, workingFolder);
   ScanRun run(interrupted);
-  for (const std::string& folder : operands) {
+  for (const std::string& operand : operands) {
     if (interrupted.load()) break;
-    ScanFolder(folder, run, console);
+    if (IsFolder(operand)) {
+      ScanFolder(operand, run, console);
+    } else {
+      ScanFile(operand, run, console);
+    }
   }
   console.ClearProgress();
   std::fprintf(stderr, "%s\n", FinalText(console.RowCount(), run.fileCount).toLocal8Bit().constData());
+  if (interrupted.load()) {
+    // A script must be able to tell a partial list from a complete one.
+    std::fputs("yuragimaru-scan: interrupted: the walk did not finish, the list is incomplete\n", stderr);
+    return 130;
+  }
   return console.RowCount() > 0 ? 1 : 0;
 }

@@ -4,38 +4,10 @@
 
 #include "platform/paths.h"
 #include "platform/time_format.h"
+#include "refetch/download.h"
 #include "refetch/source_url.h"
 
 namespace yuragi {
-
-namespace {
-
-// Length of the valid UTF-8 sequence at p, or 0.
-size_t Utf8Length(const unsigned char* p, size_t left) {
-  const unsigned char c = p[0];
-  size_t length;
-  unsigned min;
-  unsigned code;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) {
-    length = 2, code = c & 0x1F, min = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    length = 3, code = c & 0x0F, min = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    length = 4, code = c & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (left < length) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (p[i] & 0x3F);
-  }
-  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
-
-}  // namespace
 
 std::string JsonString(const std::string& bytes) {
   std::string out = "\"";
@@ -58,7 +30,7 @@ std::string JsonString(const std::string& bytes) {
       }
       ++i;
     } else {
-      const size_t length = Utf8Length(p + i, bytes.size() - i);
+      const size_t length = Utf8SequenceLength(p + i, bytes.size() - i);
       if (length == 0) {
         out += "\\ufffd";
         ++i;
@@ -72,14 +44,36 @@ std::string JsonString(const std::string& bytes) {
   return out;
 }
 
-std::string ReportLine(const DetectionRow& row, bool json) {
+std::string TsvField(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char c : bytes) {
+    if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& workingFolder) {
   const std::string mtime = row.modified ? FormatIsoLocal(*row.modified).toStdString() : std::string();
-  const std::string url = BuildSourceUrl(DisplayPath(row.path)).toUtf8().toStdString();
+  const QByteArray path = QByteArray::fromStdString(row.path);
+  const QString urlText = SourceUrlOfPath(ResolvedPath(path, workingFolder));
+  const std::string url = urlText.toUtf8().toStdString();
   const std::string size = std::to_string(row.size);
-  if (!json) return row.path + '\t' + size + '\t' + mtime + '\t' + url + '\n';
-  return "{\"path\":" + JsonString(row.path) + ",\"size\":" + size +
-         ",\"mtime\":" + (row.modified ? JsonString(mtime) : std::string("null")) + ",\"url\":" + JsonString(url) +
-         "}\n";
+  if (!json) return TsvField(row.path) + '\t' + size + '\t' + mtime + '\t' + TsvField(url) + '\n';
+  std::string line = "{\"path\":" + JsonString(row.path);
+  if (!IsUtf8(path)) line += ",\"path_base64\":\"" + path.toBase64().toStdString() + '"';
+  return line + ",\"size\":" + size + ",\"mtime\":" + (row.modified ? JsonString(mtime) : std::string("null")) +
+         ",\"url\":" + JsonString(url) + ",\"request_url\":" + JsonString(WireUrl(urlText)) + "}\n";
 }
 
 }  // namespace yuragi

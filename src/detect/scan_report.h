@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <string>
 
 #include "detect/folder_scan.h"
@@ -10,7 +11,12 @@ namespace yuragi {
 // and control characters are escaped, bytes that are not UTF-8 become U+FFFD.
 std::string JsonString(const std::string& bytes);
 
-// One line of yuragimaru-scan's output (with its "\n"), TAB-separated or JSON.
-std::string ReportLine(const DetectionRow& row, bool json);
+// A path or URL as one TSV field: its bytes as they are, with TAB, newline,
+// CR and backslash written as \t, \n, \r and \\ so a line stays one record.
+std::string TsvField(const std::string& bytes);
+
+// One line of yuragimaru-scan's output (with its "\n"), TAB-separated or
+// JSON. The URL is built from the path resolved against workingFolder.
+std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& workingFolder);
 
 }  // namespace yuragi

@@ -31,7 +31,7 @@ class OutputFile {
 };
 
 // Writes bytes to a fresh file at path as Create does.
-bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error);
+bool WriteNewFile(const QByteArray& path, const QByteArray& bytes, QString* error);
 
 struct SaveOptions {
   // When set, the path must still hold what it held then (see FileIdentity).
@@ -64,6 +64,6 @@ struct SaveResult {
 SaveResult SaveOverFile(const std::string& path, const char* data, size_t size, const SaveOptions& options = {});
 
 // SaveOverFile without an identity check, for callers with a text path.
-bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
+bool ReplaceFileAtomically(const QByteArray& path, const QByteArray& bytes, QString* error);
 
 }  // namespace yuragi

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "platform/output_file.h"
-#include "platform/paths.h"
 
 namespace yuragi {
 
@@ -68,9 +67,9 @@ bool OutputFile::Close() {
   return flushed && closed;
 }
 
-bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error) {
+bool WriteNewFile(const QByteArray& path, const QByteArray& bytes, QString* error) {
   std::string reason;
-  std::unique_ptr<OutputFile> file = OutputFile::Create(NativePath(path), &reason);
+  std::unique_ptr<OutputFile> file = OutputFile::Create(path.toStdString(), &reason);
   if (!file) {
     if (error) *error = QString::fromLocal8Bit(reason.c_str());
     return false;
@@ -80,8 +79,8 @@ bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error) 
   return false;
 }
 
-bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
-  const SaveResult saved = SaveOverFile(NativePath(path), bytes.constData(), size_t(bytes.size()));
+bool ReplaceFileAtomically(const QByteArray& path, const QByteArray& bytes, QString* error) {
+  const SaveResult saved = SaveOverFile(path.toStdString(), bytes.constData(), size_t(bytes.size()));
   if (!saved.ok() && error) {
     if (saved.end != SaveEnd::Changed) {
       *error = QString::fromLocal8Bit(saved.error.c_str());

@@ -1,5 +1,8 @@
 #include "platform/picture_loader.h"
 
+#include <fcntl.h>
+
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
@@ -7,6 +10,7 @@
 
 #include "platform/jpeg_decoder.h"
 #include "platform/paths.h"
+#include "platform/unique_fd.h"
 
 namespace yuragi {
 
@@ -29,13 +33,17 @@ QPixmap ToPixmap(const RgbImage& image) {
       QImage(image.pixels.data(), image.width, image.height, image.width * 3, QImage::Format_RGB888));
 }
 
-QPixmap LoadPicture(const QString& path) {
-  const QString extension = ExtensionPart(path).toLower();
-  if (extension == QLatin1String(".jpg") || extension == QLatin1String(".jpeg")) {
-    return ToPixmap(DecodeJpegFile(NativePath(path), PreviewSize()));
+QPixmap LoadPicture(const QByteArray& path) {
+  const QByteArray extension = ExtensionPart(path).toLower();
+  if (extension == ".jpg" || extension == ".jpeg") {
+    return ToPixmap(DecodeJpegFile(path.toStdString(), PreviewSize()));
   }
-  if (extension == QLatin1String(".bmp") || extension == QLatin1String(".ico")) {
-    QImageReader reader(path, extension.mid(1).toLatin1());
+  if (extension == ".bmp" || extension == ".ico") {
+    // Opened by its bytes: the name need not be text.
+    const UniqueFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+    QFile file;
+    if (!fd || !file.open(fd.get(), QIODevice::ReadOnly)) return {};
+    QImageReader reader(&file, extension.mid(1));
     reader.setDecideFormatFromContent(false);
     const QImage image = reader.read();
     return image.isNull() ? QPixmap() : QPixmap::fromImage(image);

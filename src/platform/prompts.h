@@ -22,7 +22,8 @@ class Prompts {
   virtual bool CautiousQuestion(QWidget* parent, const QString& caption, const QString& text) = 0;
   // Error icon, OK.
   virtual void Error(QWidget* parent, const QString& caption, const QString& text) = 0;
-  // The chosen path, or empty when cancelled.
+  // The chosen path as DisplayPath shows it (PathFromText gives its bytes
+  // back), or empty when cancelled.
   virtual QString OpenFile(QWidget* parent, const FileDialogSpec& spec) = 0;
   virtual QString SaveFile(QWidget* parent, const FileDialogSpec& spec) = 0;
 };

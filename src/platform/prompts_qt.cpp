@@ -1,6 +1,10 @@
+#include <unistd.h>
+
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QUrl>
 
+#include "platform/paths.h"
 #include "platform/prompts.h"
 
 namespace yuragi {
@@ -45,7 +49,7 @@ class DesktopPrompts final : public Prompts {
     if (!spec.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     while (dialog.exec() == QDialog::Accepted) {
       const QString chosen = First(dialog);
-      if (!spec.confirmCreate || QFileInfo::exists(chosen)) return chosen;
+      if (!spec.confirmCreate || ::access(PathFromText(chosen).constData(), F_OK) == 0) return chosen;
       const auto answer = QMessageBox::question(
           &dialog, dialog.windowTitle(),
           QStringLiteral("%1 は存在しません。作成しますか？").arg(QFileInfo(chosen).fileName()));
@@ -66,7 +70,11 @@ class DesktopPrompts final : public Prompts {
     if (!spec.initialFolder.isEmpty()) dialog.setDirectory(spec.initialFolder);
   }
 
+  // A dialog that hands out URLs keeps a name's exact bytes in their
+  // escapes; shown as DisplayPath does, PathFromText finds them again.
   static QString First(const QFileDialog& dialog) {
+    const QList<QUrl> urls = dialog.selectedUrls();
+    if (!urls.isEmpty() && urls.first().isLocalFile()) return DisplayPath(PathFromFileUrl(urls.first()));
     const QStringList files = dialog.selectedFiles();
     return files.isEmpty() ? QString() : files.first();
   }

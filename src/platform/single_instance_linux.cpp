@@ -6,15 +6,16 @@
 
 #include <cerrno>
 
-#include "platform/paths.h"
+#include <QFile>
+
 #include "platform/temp_dir.h"
 
 namespace yuragi {
 
 bool IsAlreadyRunning(const QString& instanceName) {
-  const std::string path = NativePath(RuntimeDir() + instanceName + QStringLiteral(".lock"));
+  const QByteArray path = QFile::encodeName(RuntimeDir() + instanceName + QStringLiteral(".lock"));
   // Deliberately never closed: the descriptor holds the lock until exit.
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
   if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return false;
   return errno == EWOULDBLOCK;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace yuragi {
@@ -8,7 +9,7 @@ namespace yuragi {
 // trailing "/": created 0700 and used only if it is a real folder owned by
 // this user; otherwise a private folder of this process is made (once, and
 // removed at exit). Checked, and made again if it went, on every call.
-QString PrivateTempDir();
+QByteArray PrivateTempDir();
 
 // The folder for the single-instance lock and socket: $XDG_RUNTIME_DIR if
 // usable, else the private temporary folder. With a trailing "/".

@@ -5,12 +5,11 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <string>
-
-#include "platform/paths.h"
 
 namespace yuragi {
 
@@ -22,8 +21,8 @@ bool IsPrivateFolder(const std::string& path) {
   return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 0077) == 0;
 }
 
-QString WithSlash(QString path) {
-  if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
+QByteArray WithSlash(QByteArray path) {
+  if (!path.endsWith('/')) path += '/';
   return path;
 }
 
@@ -62,26 +61,26 @@ class FallbackFolder {
 
 }  // namespace
 
-QString PrivateTempDir() {
+QByteArray PrivateTempDir() {
   // Checked on every use: the system may clean the temporary folder while
   // the program runs.
-  const QString base = QDir::tempPath();
-  const QString wanted = WithSlash(base) + QStringLiteral("yuragimaru-") + QString::number(::getuid());
-  const std::string native = NativePath(wanted);
+  const QByteArray base = QFile::encodeName(QDir::tempPath());
+  const QByteArray wanted = WithSlash(base) + "yuragimaru-" + QByteArray::number(::getuid());
+  const std::string native = wanted.toStdString();
   if (::mkdir(native.c_str(), 0700) != 0 && errno != EEXIST) {
     // fall through to the check, which then fails
   }
   if (IsPrivateFolder(native)) return WithSlash(wanted);
   static FallbackFolder fallback;
   const std::string other = fallback.Get(native);
-  if (!other.empty()) return WithSlash(DisplayPath(other));
+  if (!other.empty()) return WithSlash(QByteArray::fromStdString(other));
   return WithSlash(base);
 }
 
 QString RuntimeDir() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime && IsPrivateFolder(runtime)) return WithSlash(QString::fromLocal8Bit(runtime));
-  return PrivateTempDir();
+  if (runtime && *runtime && IsPrivateFolder(runtime)) return QFile::decodeName(WithSlash(runtime));
+  return QFile::decodeName(PrivateTempDir());
 }
 
 }  // namespace yuragi

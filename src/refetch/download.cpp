@@ -1,7 +1,5 @@
 #include "refetch/download.h"
 
-#include <QUrl>
-
 #include "platform/http_client.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
@@ -15,8 +13,63 @@ QString DownloadUrl(const QString& urlBoxText) {
   return url;
 }
 
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool NeedsEscape(unsigned char c) {
+  if (c <= 0x20 || c >= 0x7F) return true;
+  for (const char* p = "\"<>\\^`{|}#%"; *p; ++p) {
+    if (c == static_cast<unsigned char>(*p)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string WireUrl(const QString& url) {
-  return QUrl(url, QUrl::TolerantMode).toEncoded().toStdString();
+  const QByteArray bytes = url.toUtf8();
+  const qsizetype size = bytes.size();
+  // The scheme and the host pass as they are.
+  qsizetype start = 0;
+  const qsizetype scheme = bytes.indexOf("://");
+  if (scheme >= 0) {
+    start = bytes.indexOf('/', scheme + 3);
+    if (start < 0) return bytes.toStdString();
+  }
+  static const char hex[] = "0123456789ABCDEF";
+  std::string wire(bytes.constData(), size_t(start));
+  bool afterByteEscape = false;
+  for (qsizetype i = start; i < size; ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c == '%' && i + 2 < size) {
+      const int high = HexValue(bytes[i + 1]);
+      const int low = HexValue(bytes[i + 2]);
+      // "%5C" right after such a byte is the second half of a Shift-JIS
+      // character (表 is %95%5C), escaped so it is not taken for a backslash.
+      const bool shiftJisTail = afterByteEscape && high == 5 && low == 12;
+      afterByteEscape = high >= 8 && low >= 0;
+      if (afterByteEscape || shiftJisTail) {
+        wire.append(bytes.constData() + i, 3);
+        i += 2;
+        continue;
+      }
+    }
+    afterByteEscape = false;
+    if (NeedsEscape(c)) {
+      wire += '%';
+      wire += hex[c >> 4];
+      wire += hex[c & 15];
+    } else {
+      wire += char(c);
+    }
+  }
+  return wire;
 }
 
 QString UrlFileNameOf(const QString& url) {
@@ -26,13 +79,23 @@ QString UrlFileNameOf(const QString& url) {
   return text.mid(cut + 1);
 }
 
-QString TempDownloadName(const QString& tempDir, const QDateTime& now, const QString& targetName) {
-  constexpr size_t kNameMax = 255;
-  const QString extension = QStringLiteral(".jpg");
-  const QString prefix = FormatTempStamp(now) + QLatin1Char('-');
-  QString stem = ChangeExtension(targetName, QString());
-  while (!stem.isEmpty() && NativePath(prefix + stem + extension).size() > kNameMax) {
-    stem.chop(stem.size() >= 2 && stem.back().isLowSurrogate() ? 2 : 1);
+QByteArray TempDownloadName(const QByteArray& tempDir, const QDateTime& now, const QByteArray& targetName) {
+  constexpr qsizetype kNameMax = 255;
+  const QByteArray extension = ".jpg";
+  const QByteArray prefix = FormatTempStamp(now).toUtf8() + '-';
+  QByteArray stem = ChangeExtension(targetName, QByteArray());
+  const qsizetype room = kNameMax - prefix.size() - extension.size();
+  if (stem.size() > room) {
+    const bool text = IsUtf8(stem);
+    stem.truncate(room);
+    // A UTF-8 name is cut between characters, never inside one.
+    if (text) {
+      qsizetype lead = stem.size() - 1;
+      while (lead > 0 && (uchar(stem[lead]) & 0xC0) == 0x80) --lead;
+      const uchar first = lead >= 0 ? uchar(stem[lead]) : 0;
+      const qsizetype length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+      if (lead >= 0 && stem.size() - lead < length) stem.truncate(lead);
+    }
   }
   return tempDir + prefix + stem + extension;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <atomic>
@@ -17,8 +18,13 @@ inline constexpr size_t kTransferBlock = 1024;
 // The URL of the URL box as it goes to the network: one trailing "/" removed.
 QString DownloadUrl(const QString& urlBoxText);
 
-// The URL as bytes on the wire: blanks and other characters a URL cannot
-// hold are percent-encoded, escapes already there are kept.
+// The URL as the request sends it. Behind the host, what a URL cannot hold
+// is percent-encoded: blanks, control characters, "<>\^`{|} and the quote,
+// "#", "%" itself and every byte from 0x80 on (text as its UTF-8 bytes).
+// "/", "?" and the query behind it are kept. A "%HH" escape of a byte from
+// 0x80 on is kept as it stands (and a "%5C" right after it): that is how
+// the URL text carries the bytes of a name that is not UTF-8. Pure; needs
+// no window.
 std::string WireUrl(const QString& url);
 
 // The URL's file-name part: the text after its last "/", "\" or ":".
@@ -27,7 +33,7 @@ QString UrlFileNameOf(const QString& url);
 // TempDir + "$yyyymmdd-hhnnsszzz-" + target name, extension made ".jpg".
 // The target name is shortened so that the file name stays within the
 // 255 bytes a file system allows.
-QString TempDownloadName(const QString& tempDir, const QDateTime& now, const QString& targetName);
+QByteArray TempDownloadName(const QByteArray& tempDir, const QDateTime& now, const QByteArray& targetName);
 
 struct TransferSteps {
   std::function<void()> processMessages;            // after every block

@@ -1,5 +1,9 @@
 // The re-fetch button: download the URL box's URL, preview what arrived.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
@@ -22,6 +26,7 @@
 #include "platform/paths.h"
 #include "platform/picture_loader.h"
 #include "platform/prompts.h"
+#include "platform/unique_fd.h"
 #include "refetch/download.h"
 
 using namespace yuragi;
@@ -34,9 +39,10 @@ constexpr qint64 kMessageInterval = 8;
 
 // The received bytes loaded as a picture; on success they are also copied
 // out. The file is mapped, so data that is no picture is never copied.
-QPixmap LoadReceived(const QString& path, QByteArray& bytes) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.size() == 0) return {};
+QPixmap LoadReceived(const QByteArray& path, QByteArray& bytes) {
+  const UniqueFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+  QFile file;
+  if (!fd || !file.open(fd.get(), QIODevice::ReadOnly) || file.size() == 0) return {};
   const uchar* mapped = file.map(0, file.size());
   if (!mapped) return {};
   const QByteArray view = QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), file.size());
@@ -107,7 +113,7 @@ QString MissingImage(long status) { return QStringLiteral("画像が見つかり
 void TForm1::BuildTempName() {
   ReadTempDir();
   TempDownloadPath = TempDownloadName(TempDir, QDateTime::currentDateTime(), FileNamePart(TargetPath));
-  TempImagePath = TempDir + TempImageName;
+  TempImagePath = TempDir + TempImageName.toUtf8();
 }
 
 void TForm1::ReGetBtnClick() {
@@ -119,7 +125,7 @@ void TForm1::ReGetBtnClick() {
 
   const QString url = DownloadUrl(Edit2->text());
   UrlFileName = UrlFileNameOf(url);
-  const QString targetName = FileNamePart(TargetPath);
+  const QString targetName = DisplayPath(FileNamePart(TargetPath));
   SetCaption(UrlFileName + QStringLiteral(" - ") + ProductName);
   StatusPanel1->setText(UrlFileName + QStringLiteral(" を探しています"));
   StatusBar1->repaint();
@@ -132,7 +138,7 @@ void TForm1::ReGetBtnClick() {
   };
   // The target as it is now: a save later writes over it only if it is
   // still this file.
-  TargetIdentity = IdentifyFile(NativePath(TargetPath));
+  TargetIdentity = IdentifyFile(TargetPath.toStdString());
   NewPictureEnded = false;
   // The wait for the headers can be cancelled too, by the button or a close.
   CancelRequested = false;
@@ -180,12 +186,12 @@ void TForm1::ReGetBtnClick() {
 
   BuildTempName();
   std::string createError;
-  std::unique_ptr<OutputFile> file = OutputFile::Create(NativePath(TempDownloadPath), &createError);
+  std::unique_ptr<OutputFile> file = OutputFile::Create(TempDownloadPath.toStdString(), &createError);
   if (!file) {
     CancelBtn0->hide();
     ReGetBtn->setEnabled(true);
     throw std::runtime_error(QStringLiteral("ファイル \"%1\" を作成できません。%2")
-                                 .arg(TempDownloadPath, QString::fromLocal8Bit(createError.c_str()))
+                                 .arg(DisplayPath(TempDownloadPath), QString::fromLocal8Bit(createError.c_str()))
                                  .toStdString());
   }
   StatusPanel1->setText(UrlFileName + QStringLiteral(" をダウンロードしています"));
@@ -218,14 +224,15 @@ void TForm1::ReGetBtnClick() {
   if (transfer.end != TransferEnd::Finished) {
     file.reset();
     request.reset();
-    QFile::remove(TempDownloadPath);
+    ::unlink(TempDownloadPath.constData());
     CancelBtn0->hide();
     ReGetBtn->setEnabled(true);
     BrowseBtn->setFocus();
     const QString reason = QString::fromLocal8Bit(transfer.error.c_str());
     if (transfer.end == TransferEnd::ReadFailed) {
-      const qsizetype cut = std::max(url.lastIndexOf(QLatin1Char(':')), url.lastIndexOf(QLatin1Char('\\')));
-      tell(QStringLiteral("http:") + url.mid(cut + 1) + QStringLiteral(" を取得できませんでした。0"));
+      // The URL whole: cut at a ":" or "\\" as the original did, a port
+      // would leave "http:8080/...".
+      tell(url + QStringLiteral(" を取得できませんでした。0"));
     } else if (transfer.end == TransferEnd::TooLarge) {
       tell(QStringLiteral("画像を取得できませんでした。1\n受信したデータが上限の %1 を超えたため中止しました。")
                .arg(FormatByteSize(int64_t(DownloadCap))));
@@ -253,7 +260,7 @@ void TForm1::ReGetBtnClick() {
     Image2->SetPicture(picture);
     ShowPicture(Image2, true);
     NewPictureBytes = received;
-    NewPictureEnded = HasJpegEndMarker(NativePath(TempDownloadPath));
+    NewPictureEnded = HasJpegEndMarker(TempDownloadPath.toStdString());
     QString reason;
     if (!WriteNewFile(TempImagePath, received, &reason) && !closePending_) {
       // The preview's menu works on this copy; the save does not need it.
@@ -265,7 +272,7 @@ void TForm1::ReGetBtnClick() {
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();
   }
-  QFile::remove(TempDownloadPath);
+  ::unlink(TempDownloadPath.constData());
   ReGetBtn->setEnabled(true);
   PageControl1->setCurrentIndex(0);
   if (loaded) SetSaveControlsEnabled(true);

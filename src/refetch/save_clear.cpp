@@ -1,9 +1,11 @@
 // Writing the received picture out, and clearing the re-fetch tab.
-#include <QDir>
+#include <sys/stat.h>
+
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <cerrno>
 #include <stdexcept>
 
 #include "app/globals.h"
@@ -19,8 +21,19 @@ using namespace yuragi;
 
 namespace {
 
-[[noreturn]] void CannotCreate(const QString& path, const QString& reason) {
-  throw std::runtime_error(QStringLiteral("ファイル \"%1\" を作成できません。%2").arg(path, reason).toStdString());
+[[noreturn]] void CannotCreate(const QByteArray& path, const QString& reason) {
+  throw std::runtime_error(
+      QStringLiteral("ファイル \"%1\" を作成できません。%2").arg(DisplayPath(path), reason).toStdString());
+}
+
+// Makes the folder and the folders above it, by their bytes.
+bool MakeFolders(const QByteArray& folder) {
+  for (qsizetype slash = folder.indexOf('/', 1); slash >= 0; slash = folder.indexOf('/', slash + 1)) {
+    const QByteArray part = folder.left(slash);
+    if (::mkdir(part.constData(), 0777) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st {};
+  return ::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 QString ChangeText(FileChange change) {
@@ -51,25 +64,25 @@ QString WorseWarning(uint64_t received, uint64_t old, bool ended) {
 
 }  // namespace
 
-bool TForm1::SaveReceivedTo(const QString& path, const FileIdentity* expected, bool makeFolder) {
+bool TForm1::SaveReceivedTo(const QByteArray& path, const FileIdentity* expected, bool makeFolder) {
   if (NewPictureBytes.isEmpty()) CannotCreate(path, QStringLiteral("受信したデータがありません。"));
   ReadTempDir();
   SaveOptions options;
   options.expected = expected;
-  options.spareFolder = NativePath(TempDir);
-  const std::string native = NativePath(path);
+  options.spareFolder = TempDir.toStdString();
+  const std::string native = path.toStdString();
   const auto save = [&] { return SaveOverFile(native, NewPictureBytes.constData(), size_t(NewPictureBytes.size()), options); };
   SaveResult saved = save();
   if (saved.end == SaveEnd::Failed && makeFolder) {
     // The folder may have gone since the target was chosen: make it again.
-    const QString folder = FolderPart(path);
-    if (folder.isEmpty() || !QDir().mkpath(folder)) throw std::runtime_error("ディレクトリを作成できません");
+    const QByteArray folder = FolderPart(path);
+    if (folder.isEmpty() || !MakeFolders(folder)) throw std::runtime_error("ディレクトリを作成できません");
     saved = save();
   }
   if (saved.end == SaveEnd::Changed) {
     prompts_.Error(this, ApplicationTitle,
                    QStringLiteral("ファイル \"%1\" は%2。%3を中止しました。")
-                       .arg(path, ChangeText(saved.change), expected ? QStringLiteral("上書き保存") : QStringLiteral("保存")));
+                       .arg(DisplayPath(path), ChangeText(saved.change), expected ? QStringLiteral("上書き保存") : QStringLiteral("保存")));
     return false;
   }
   if (!saved.ok()) CannotCreate(path, QString::fromLocal8Bit(saved.error.c_str()));
@@ -78,7 +91,7 @@ bool TForm1::SaveReceivedTo(const QString& path, const FileIdentity* expected, b
 
 void TForm1::SaveBtnClick() {
   const QString question = QStringLiteral("上書き保存します。よろしいですか？");
-  const FileIdentity now = IdentifyFile(NativePath(TargetPath));
+  const FileIdentity now = IdentifyFile(TargetPath.toStdString());
   const QString warning =
       NewPictureBytes.isEmpty() ? QString() : WorseWarning(uint64_t(NewPictureBytes.size()), now.size, NewPictureEnded);
   const bool yes = warning.isEmpty()
@@ -87,20 +100,21 @@ void TForm1::SaveBtnClick() {
   if (!yes) return;
   if (!SaveReceivedTo(TargetPath, &TargetIdentity, true)) return;
   // Saving may be repeated: the next save goes over what this one wrote.
-  TargetIdentity = IdentifyFile(NativePath(TargetPath));
-  StatusPanel1->setText(FileNamePart(TargetPath) + QStringLiteral(" を更新しました。"));
+  TargetIdentity = IdentifyFile(TargetPath.toStdString());
+  StatusPanel1->setText(DisplayPath(FileNamePart(TargetPath)) + QStringLiteral(" を更新しました。"));
 }
 
 void TForm1::SaveAsBtnClick() {
-  SaveDialog1.initialFolder = FolderPart(TargetPath);
-  const QString chosen = prompts_.SaveFile(this, SaveDialog1);
-  if (chosen.isEmpty()) return;
+  SaveDialog1.initialFolder = DisplayPath(FolderPart(TargetPath));
+  const QString shown = prompts_.SaveFile(this, SaveDialog1);
+  if (shown.isEmpty()) return;
+  const QByteArray chosen = PathFromText(shown);
   if (!SaveReceivedTo(chosen, nullptr, false)) return;
   // A save over the target itself is what the target now holds.
-  const FileIdentity saved = IdentifyFile(NativePath(chosen));
-  const FileIdentity target = IdentifyFile(NativePath(TargetPath));
+  const FileIdentity saved = IdentifyFile(chosen.toStdString());
+  const FileIdentity target = IdentifyFile(TargetPath.toStdString());
   if (saved.device == target.device && saved.inode == target.inode) TargetIdentity = target;
-  StatusPanel1->setText(FileNamePart(chosen) + QStringLiteral(" に保存しました。"));
+  StatusPanel1->setText(DisplayPath(FileNamePart(chosen)) + QStringLiteral(" に保存しました。"));
 }
 
 void TForm1::ClearBtnClick() {

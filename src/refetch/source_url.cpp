@@ -1,6 +1,26 @@
 #include "refetch/source_url.h"
 
+#include <QList>
+#include <utility>
+
+#include "platform/paths.h"
+
 namespace yuragi {
+
+namespace {
+
+// Lead bytes of a two-byte Shift-JIS character, whose second byte may be
+// the code of "\".
+bool IsShiftJisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+void AppendEscape(QString& text, unsigned char c) {
+  static const char hex[] = "0123456789ABCDEF";
+  text += QLatin1Char('%');
+  text += QLatin1Char(hex[c >> 4]);
+  text += QLatin1Char(hex[c & 15]);
+}
+
+}  // namespace
 
 QString NormalizeSlashes(const QString& path) {
   QString text = path;
@@ -23,5 +43,36 @@ QString BuildSourceUrl(const QString& path) {
   if (url.endsWith(QLatin1Char('/'))) url.chop(1);
   return url;
 }
+
+QString UrlTextOfPath(const QByteArray& path) {
+  QString text;
+  bool first = true;
+  for (const QByteArray& name : path.split('/')) {
+    if (!std::exchange(first, false)) text += QLatin1Char('/');
+    if (IsUtf8(name)) {
+      text += QString::fromUtf8(name);
+      continue;
+    }
+    // The whole name is escaped: decoding a part of it would send
+    // characters the site never had.
+    for (qsizetype i = 0; i < name.size(); ++i) {
+      const auto c = static_cast<unsigned char>(name[i]);
+      if (c < 0x80) {
+        text += QLatin1Char(char(c));
+        continue;
+      }
+      AppendEscape(text, c);
+      // A Shift-JIS character such as 表 ends in the byte of a backslash:
+      // it belongs to its character and must not become a separator.
+      if (IsShiftJisLead(c) && i + 1 < name.size() && name[i + 1] == '\\') {
+        AppendEscape(text, '\\');
+        ++i;
+      }
+    }
+  }
+  return text;
+}
+
+QString SourceUrlOfPath(const QByteArray& path) { return BuildSourceUrl(UrlTextOfPath(path)); }
 
 }  // namespace yuragi

@@ -1,7 +1,6 @@
 // Choosing the target file: command line, drop, open dialog, Enter in the
 // path box and the detection list's double-click all end in SetTarget.
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,23 +23,36 @@ using namespace yuragi;
 
 namespace {
 
-QString TargetCaption() { return FileNamePart(TargetPath) + QStringLiteral(" - ") + ProductName; }
+QString TargetName() { return DisplayPath(FileNamePart(TargetPath)); }
+
+QString TargetCaption() { return TargetName() + QStringLiteral(" - ") + ProductName; }
 
 }  // namespace
 
+void TForm1::SetEdit1Path(const QByteArray& path) {
+  edit1Path_ = path;
+  Edit1->setText(DisplayPath(path));
+}
+
+QByteArray TForm1::Edit1Path() const {
+  const QString text = Edit1->text();
+  if (!edit1Path_.isNull() && text == DisplayPath(edit1Path_)) return edit1Path_;
+  return PathFromText(text);
+}
+
 void TForm1::SetTarget() {
-  const QString path = Edit1->text();
-  Edit2->setText(BuildSourceUrl(path));
+  const QByteArray path = Edit1Path();
+  Edit2->setText(SourceUrlOfPath(path));
   Edit2->setEnabled(true);
   SetFaceColour(Edit2, false);
   BrowseBtn->setEnabled(true);
-  const uint64_t size = FileSizeOf(NativePath(path));
+  const uint64_t size = FileSizeOf(path.toStdString());
   if (size == 0) {
     ShowPicture(Image1, false);
   } else {
     ShowPicture(Image1, true);
     const QPixmap picture = LoadPicture(path);
-    const QString name = FileNamePart(path);
+    const QString name = DisplayPath(FileNamePart(path));
     if (!picture.isNull()) {
       Image1->SetPicture(picture);
       StatusPanel1->setText(name + QStringLiteral(" をセットしました"));
@@ -63,22 +75,22 @@ void TForm1::FormShow() {
   if (arguments_.size() > 1) {
     prompts_.Error(this, ApplicationTitle, QStringLiteral("複数のファイルは受け取れません。"));
   }
-  QString path = arguments_.first();
-  if (QFileInfo(path).isRelative() && !path.isEmpty()) path = QFileInfo(path).absoluteFilePath();
+  QByteArray path = arguments_.first();
+  if (!path.isEmpty() && !path.startsWith('/')) path = ResolvedPath(path, WorkingFolder());
   TargetPath = path;
-  Edit1->setText(path);
+  SetEdit1Path(path);
   SetTarget();
-  StatusPanel1->setText(FileNamePart(TargetPath) + QStringLiteral(" を受取りました。"));
+  StatusPanel1->setText(TargetName() + QStringLiteral(" を受取りました。"));
   SetCaption(TargetCaption());
 }
 
-void TForm1::WMDropFiles(const QStringList& paths) {
+void TForm1::WMDropFiles(const QList<QByteArray>& paths) {
   // A transfer keeps its own target, texts and captions until it ends.
   if (paths.isEmpty() || downloadRunning_) return;
   TargetPath = paths.first();
-  Edit1->setText(TargetPath);
+  SetEdit1Path(TargetPath);
   SetTarget();
-  StatusPanel1->setText(FileNamePart(TargetPath) + QStringLiteral(" を受取りました。"));
+  StatusPanel1->setText(TargetName() + QStringLiteral(" を受取りました。"));
   SetCaption(TargetCaption());
   SetSaveControlsEnabled(false);
 }
@@ -86,11 +98,11 @@ void TForm1::WMDropFiles(const QStringList& paths) {
 void TForm1::RefferBtnClick() {
   if (downloadRunning_) return;
   ShowPicture(Image2, false);
-  OpenPictureDialog1.initialFolder = InitialFolder;
+  OpenPictureDialog1.initialFolder = DisplayPath(InitialFolder);
   const QString chosen = prompts_.OpenFile(this, OpenPictureDialog1);
   if (chosen.isEmpty()) return;
-  TargetPath = chosen;
-  Edit1->setText(chosen);
+  TargetPath = PathFromText(chosen);
+  SetEdit1Path(TargetPath);
   SetTarget();
   SetCaption(TargetCaption());
   SetSaveControlsEnabled(false);
@@ -100,7 +112,7 @@ void TForm1::Edit1KeyPress(QObject*, int& key) {
   if (key != 13) return;
   key = 0;
   if (downloadRunning_) return;
-  TargetPath = Edit1->text();
+  TargetPath = Edit1Path();
   SetTarget();
   SetCaption(TargetCaption());
   SetSaveControlsEnabled(false);

@@ -1,21 +1,17 @@
 #include "widgets/folder_tree.h"
 
-#include <QFileInfo>
-#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include "platform/paths.h"
 #include "widgets/face_colour.h"
+#include "widgets/native_folder_model.h"
 
 namespace yuragi {
 
-FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new QFileSystemModel(this)) {
-  model_->setOption(QFileSystemModel::DontWatchForChanges);
-  model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-  model_->setRootPath(QStringLiteral("/"));
+FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new NativeFolderModel(this)) {
   setModel(model_);
-  for (int column = 1; column < model_->columnCount(); ++column) hideColumn(column);
   header()->hide();
   header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   header()->setStretchLastSection(false);
@@ -27,36 +23,21 @@ FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new QFileSys
   // Keep the selection visible while another control has the focus.
   KeepSelectionVisibleUnfocused(this);
   connect(this, &QTreeView::clicked, this, &FolderTree::FolderClicked);
-  connect(model_, &QAbstractItemModel::layoutChanged, this, &FolderTree::KeepWantedSelection);
-  connect(model_, &QAbstractItemModel::rowsInserted, this, &FolderTree::KeepWantedSelection);
-  connect(model_, &QFileSystemModel::directoryLoaded, this, &FolderTree::KeepWantedSelection);
 }
 
-void FolderTree::KeepWantedSelection() {
-  if (wanted_.isEmpty() || SelectedPath() == wanted_) return;
-  const QModelIndex index = model_->index(wanted_);
-  if (index.isValid()) setCurrentIndex(index);
-}
-
-bool FolderTree::SetPath(const QString& folder) {
-  const QFileInfo info(folder);
-  if (folder.isEmpty() || !info.isDir()) return false;
-  const QModelIndex index = model_->index(info.absoluteFilePath());
+bool FolderTree::SetPath(const QByteArray& folder) {
+  if (folder.isEmpty()) return false;
+  const QModelIndex index = model_->IndexOf(ResolvedPath(folder, WorkingFolder()));
   if (!index.isValid()) return false;
   for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) expand(up);
-  wanted_ = model_->filePath(index);
   setCurrentIndex(index);
   scrollTo(index);
   return true;
 }
 
-QString FolderTree::SelectedPath() const {
-  const QModelIndex index = currentIndex();
-  return index.isValid() ? model_->filePath(index) : QString();
-}
+QByteArray FolderTree::SelectedPath() const { return model_->PathOf(currentIndex()); }
 
 void FolderTree::keyPressEvent(QKeyEvent* event) {
-  wanted_.clear();
   // Enter starts a run as a double-click does, for keyboard users.
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
     emit FolderDoubleClicked();
@@ -66,7 +47,6 @@ void FolderTree::keyPressEvent(QKeyEvent* event) {
 }
 
 void FolderTree::mousePressEvent(QMouseEvent* event) {
-  wanted_.clear();
   if (event->button() == Qt::RightButton) {
     const QModelIndex index = indexAt(event->position().toPoint());
     if (index.isValid()) setCurrentIndex(index);

@@ -1,22 +1,24 @@
 #pragma once
 
+#include <QByteArray>
 #include <QTreeView>
-
-class QFileSystemModel;
 
 namespace yuragi {
 
-// A folder-only tree of the file system from "/" down: no watching for
-// changes, selection shown when unfocused, a right click selects.
+class NativeFolderModel;
+
+// A folder-only tree of the file system from "/" down, over the native
+// entries (names that are not UTF-8 included): no watching for changes,
+// selection shown when unfocused, a right click selects.
 class FolderTree : public QTreeView {
   Q_OBJECT
  public:
   explicit FolderTree(QWidget* parent = nullptr);
 
   // Expands to the folder and selects it; false when it is not a folder.
-  bool SetPath(const QString& folder);
-  // The selected folder's path, empty when none is selected.
-  QString SelectedPath() const;
+  bool SetPath(const QByteArray& folder);
+  // The selected folder's exact path, empty when none is selected.
+  QByteArray SelectedPath() const;
 
  signals:
   void FolderClicked();
@@ -28,13 +30,7 @@ class FolderTree : public QTreeView {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  void KeepWantedSelection();
-
-  QFileSystemModel* model_;
-  // The folder last chosen through SetPath. The model fills and sorts its
-  // folders later, in the background, and the selection must not drift
-  // to a neighbour while it does.
-  QString wanted_;
+  NativeFolderModel* model_;
 };
 
 }  // namespace yuragi

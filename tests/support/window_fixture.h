@@ -26,7 +26,9 @@ class WindowTest : public ::testing::Test {
   }
 
   TForm1& Open(QStringList arguments = {}) {
-    form = std::make_unique<TForm1>(prompts, std::move(arguments));
+    QList<QByteArray> bytes;
+    for (const QString& argument : arguments) bytes << argument.toUtf8();
+    form = std::make_unique<TForm1>(prompts, std::move(bytes));
     form->resize(1000, 700);
     Settle();
     return *form;
