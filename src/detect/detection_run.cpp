@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
+#include <functional>
+#include <utility>
 
 #include "app/globals.h"
 #include "app/main_window.h"
@@ -74,6 +76,29 @@ class WindowScan final : public ScanWindow {
   QElapsedTimer messageClock_;
 };
 
+// Holds the "run in progress" state for exactly the run's extent, also when
+// a failure ends the run early: the next run and a waiting close must work.
+class RunScope {
+ public:
+  RunScope(TForm1& form, bool& running, std::function<void()> after)
+      : form_(form), running_(running), after_(std::move(after)) {
+    running_ = true;
+  }
+  ~RunScope() {
+    running_ = false;
+    form_.CancelBtn1->hide();
+    form_.ListView1->setEnabled(true);
+    after_();
+  }
+  RunScope(const RunScope&) = delete;
+  RunScope& operator=(const RunScope&) = delete;
+
+ private:
+  TForm1& form_;
+  bool& running_;
+  std::function<void()> after_;
+};
+
 }  // namespace
 
 void TForm1::StartDetection() {
@@ -83,6 +108,7 @@ void TForm1::StartDetection() {
   if (folder.isEmpty()) return;
   if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
 
+  const RunScope scope(*this, detectionRunning_, [this] { FinishPendingClose(); });
   ListModel->Clear();
   ListView1->SetFaceColour(false);
   ListView1->setEnabled(false);
@@ -93,19 +119,15 @@ void TForm1::StartDetection() {
   ImageList1.clear();
   ImageList3.clear();
 
-  detectionRunning_ = true;
   ScanRun run(CancelRequested);
   {
     WindowScan window(*this);
     ScanFolder(NativePath(folder), run, window);
   }
-  detectionRunning_ = false;
   FileCount = run.fileCount;
 
-  CancelBtn1->hide();
-  StatusPanel1->setText(FinalText(ListModel->rowCount(), FileCount));
-  ListView1->setEnabled(true);
-  FinishPendingClose();
+  if (ListView1->ViewStyle() == 3) ListView1->FitColumns();
+  StatusPanel1->setText(FinalText(ListModel->rowCount(), FileCount) + UnreadableFoldersText(run.unreadableFolders));
 }
 
 void TForm1::FolderTreeClick() {

@@ -44,7 +44,8 @@ constexpr char kHelp[] =
     "Standard error shows the count of listed and visited files, rewritten in\n"
     "place while it is a terminal, and at the end the result as the window's\n"
     "status bar shows it (for example \"2 / 5 検出しました\"). Ctrl-C stops\n"
-    "the walk; what was found so far is still printed.\n"
+    "the walk; what was found so far is still printed. A folder that cannot\n"
+    "be entered is named on standard error, and the walk goes on.\n"
     "\n"
     "Exit status: 0 nothing listed, 1 at least one file listed,\n"
     "2 usage error or a folder that does not exist.\n";
@@ -72,6 +73,11 @@ class ConsoleScan final : public ScanWindow {
   }
 
   void ProcessMessages() override {}
+
+  void ReportUnreadableFolder(const std::string& path, int error) override {
+    ClearProgress();
+    std::fprintf(stderr, "yuragimaru-scan: %s: cannot enter: %s\n", path.c_str(), std::strerror(error));
+  }
 
   void ClearProgress() {
     if (!progressShown_) return;
