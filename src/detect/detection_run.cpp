@@ -38,6 +38,7 @@ class WindowScan final : public ScanWindow {
 
   ~WindowScan() override {
     if (!pending_.isEmpty()) form_.StatusPanel1->setText(pending_);
+    ScrollToNewest();
   }
 
   void AppendRow(DetectionRow row) override {
@@ -50,7 +51,10 @@ class WindowScan final : public ScanWindow {
     entry.icon.addPixmap(form_.ImageList1.back());
     entry.icon.addPixmap(form_.ImageList3.back());
     form_.ListModel->Append(std::move(entry));
-    form_.ListView1->ScrollToRow(form_.ListModel->rowCount() - 1);
+    // Scrolling lays the list out; doing it per row made a long run
+    // quadratic. The newest row is scrolled into view before the window
+    // is next painted, which looks the same.
+    scrollPending_ = true;
   }
 
   int64_t RowCount() const override { return form_.ListModel->rowCount(); }
@@ -65,13 +69,20 @@ class WindowScan final : public ScanWindow {
 
   void ProcessMessages() override {
     if (messageClock_.elapsed() < kMessageInterval) return;
+    ScrollToNewest();
     QCoreApplication::processEvents();
     messageClock_.restart();
   }
 
  private:
+  void ScrollToNewest() {
+    if (!std::exchange(scrollPending_, false)) return;
+    form_.ListView1->ScrollToRow(form_.ListModel->rowCount() - 1);
+  }
+
   TForm1& form_;
   QString pending_;
+  bool scrollPending_ = false;
   QElapsedTimer statusClock_;
   QElapsedTimer messageClock_;
 };

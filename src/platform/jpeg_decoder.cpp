@@ -1,5 +1,7 @@
 #include "platform/jpeg_decoder.h"
 
+#include "platform/unique_fd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace yuragi {
 
@@ -34,9 +37,65 @@ void EmitMessage(j_common_ptr cinfo, int level) {
   if (level < 0) ++cinfo->err->num_warnings;
 }
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
+// Feeds the decoder from an open file in blocks. A trailing hole (a file
+// preallocated to its full size by a download that then stopped) ends the
+// data, as the end of the file would: the rest is zeros nobody wrote.
+struct FileSource {
+  jpeg_source_mgr pub{};
+  int fd = -1;
+  off_t position = 0;
+  off_t dataEnd = 0;
+  uint8_t buffer[64 * 1024];
 };
+
+boolean FillFileBuffer(j_decompress_ptr cinfo) {
+  auto* source = reinterpret_cast<FileSource*>(cinfo->src);
+  ssize_t n = 0;
+  if (source->position < source->dataEnd) {
+    const off_t left = source->dataEnd - source->position;
+    const size_t want = left < off_t(sizeof source->buffer) ? size_t(left) : sizeof source->buffer;
+    n = ::pread(source->fd, source->buffer, want, source->position);
+  }
+  if (n <= 0) {
+    // As the library's own sources do: warn and supply an end-of-image marker.
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    source->buffer[0] = 0xFF;
+    source->buffer[1] = JPEG_EOI;
+    n = 2;
+    source->dataEnd = source->position;  // nothing more will be read
+  } else {
+    source->position += n;
+  }
+  source->pub.next_input_byte = source->buffer;
+  source->pub.bytes_in_buffer = size_t(n);
+  return TRUE;
+}
+
+void SkipFileData(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  auto* source = reinterpret_cast<FileSource*>(cinfo->src);
+  if (size_t(count) <= source->pub.bytes_in_buffer) {
+    source->pub.next_input_byte += count;
+    source->pub.bytes_in_buffer -= size_t(count);
+    return;
+  }
+  source->position += off_t(size_t(count) - source->pub.bytes_in_buffer);
+  source->pub.bytes_in_buffer = 0;
+}
+
+void NoOp(j_decompress_ptr) {}
+
+// Where the data ends: the file's size, or the start of a hole that runs to
+// the end of the file.
+off_t DataEnd(int fd, off_t size) {
+  off_t hole = ::lseek(fd, 0, SEEK_HOLE);
+  for (int i = 0; i < 64 && hole >= 0 && hole < size; ++i) {
+    const off_t data = ::lseek(fd, hole, SEEK_DATA);
+    if (data < 0) return hole;  // only a hole follows
+    hole = ::lseek(fd, data, SEEK_HOLE);
+  }
+  return size;
+}
 
 // Where decoded rows go: a whole picture, or a scaler that keeps only the
 // output. Begin is told the decoded size before the first row.
@@ -80,7 +139,8 @@ struct Session {
   jpeg_decompress_struct cinfo{};
   ErrorManager errors{};
   bool created = false;
-  std::unique_ptr<FILE, FileCloser> file;
+  std::unique_ptr<UniqueFd> file;
+  std::unique_ptr<FileSource> source;
   std::vector<uint8_t> row;
   std::vector<uint8_t> rgb;
 
@@ -197,32 +257,33 @@ void MemorySource(jpeg_decompress_struct& cinfo, const uint8_t* data, size_t siz
 // Opens a regular file for the decoder; non-blocking, so a FIFO named like
 // a picture cannot stall the walk.
 bool OpenFile(Session& s, const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  s.file = std::make_unique<UniqueFd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd >= 0) ::close(fd);
+  if (!*s.file || ::fstat(s.file->get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     if (error) *error = "cannot read file";
     return false;
   }
   if (st.st_size == 0) {
-    ::close(fd);
     if (error) *error = "empty file";
     return false;
   }
-  s.file.reset(::fdopen(fd, "rb"));
-  if (!s.file) {
-    ::close(fd);
-    if (error) *error = "cannot read file";
-    return false;
-  }
+  s.source = std::make_unique<FileSource>();
+  FileSource& source = *s.source;
+  source.fd = s.file->get();
+  source.dataEnd = DataEnd(source.fd, st.st_size);
+  source.pub.init_source = NoOp;
+  source.pub.fill_input_buffer = FillFileBuffer;
+  source.pub.skip_input_data = SkipFileData;
+  source.pub.resync_to_restart = jpeg_resync_to_restart;
+  source.pub.term_source = NoOp;
   return true;
 }
 
 bool DecodeFileInto(const std::string& path, const DecodeRequest& request, RowSink& sink, std::string* error) {
   auto session = std::make_unique<Session>();
   if (!OpenFile(*session, path, error)) return false;
-  FILE* file = session->file.get();
-  if (!Run(*session, [file](jpeg_decompress_struct& cinfo) { jpeg_stdio_src(&cinfo, file); }, request, sink)) {
+  jpeg_source_mgr* source = &session->source->pub;
+  if (!Run(*session, [source](jpeg_decompress_struct& cinfo) { cinfo.src = source; }, request, sink)) {
     if (error) *error = session->errors.message;
     return false;
   }
