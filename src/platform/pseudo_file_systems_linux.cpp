@@ -5,7 +5,6 @@
 #include <sys/sysmacros.h>
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
