@@ -12,6 +12,7 @@
 #include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
 #include "jpeg_writer.h"
+#include "nested_folders.h"
 #include "widgets/folder_tree.h"
 #include "window_fixture.h"
 
@@ -192,4 +193,15 @@ TEST_F(DetectionWindow, TwoThousandRowsInTheDetailsView) {
   }
   f.ListView1->FitColumns();
   EXPECT_LT(details->columnWidth(0), before);
+}
+
+TEST_F(DetectionWindow, FoldersThatCannotBeEnteredAreCountedInTheResult) {
+  Cut("pics/a.jpg");
+  const std::string base = Path("pics").toStdString();
+  const int depth = int(4096 - base.size()) / 2 + 2;  // the deepest levels lie beyond PATH_MAX
+  NestFolders(base, depth, [](int, int) {});
+  TForm1& f = Open();
+  RunOn(f, Path("pics"));
+  EXPECT_EQ(f.StatusPanel1->text(), "1 / 1 検出しました（開けないフォルダ 1）");
+  RemoveNested(base, depth);
 }
