@@ -2,7 +2,6 @@
 
 #include <QTemporaryDir>
 #include <atomic>
-#include <chrono>
 #include <thread>
 
 #include "jpeg_writer.h"
