@@ -1,13 +1,13 @@
 #include "detect/detection_list_view.h"
 
 #include <QEvent>
-#include <algorithm>
-#include <iterator>
 #include <QHeaderView>
 #include <QListView>
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
 #include <QTreeView>
+#include <algorithm>
+#include <iterator>
 
 #include "detect/detection_model.h"
 #include "detect/folder_scan.h"
