@@ -287,6 +287,20 @@ TEST_F(FolderScan, ABigSparseFileAndAHugeHeaderAreVisitedCheaply) {
   ASSERT_EQ(recorder.Names(), (std::vector<std::string>{"huge.jpg"}));
   EXPECT_EQ(recorder.rows[0].size, 3ULL << 30);
   EXPECT_EQ(recorder.rows[0].thumbnail.width, 96);
+
+  // A picture the decoder must read far into keeps the window alive, and
+  // a cancel there ends the read and the walk.
+  const std::vector<uint8_t> picture = EncodeJpeg({200, 150, JpegKind::Progressive, 90, 8});
+  std::vector<uint8_t> padded = Truncated(picture, picture.size() / 2);
+  padded.resize(padded.size() + (12 << 20), 0);
+  WriteFile(Make("padded/p.jpg"), padded);
+  Recorder alive;
+  alive.onPump = [&] {
+    if (alive.pumps == 2) cancel = true;
+  };
+  EXPECT_EQ(Scan(alive, Root() + "/padded"), 1);
+  EXPECT_EQ(alive.pumps, 3);  // two during the read (the second cancelled), one after the file
+  EXPECT_EQ(alive.rows.size(), 1u);
 }
 
 TEST(FileSize, SixtyFourBitsAndZeroForFoldersAndMissingPaths) {

@@ -180,6 +180,29 @@ TEST(JpegDecoder, FilesDecodeAsTheirBytesDoWithoutBeingReadWhole) {
   EXPECT_FALSE(MakeThumbnail(dir.path().toStdString() + "/fifo.jpg", 96, 96, &error));  // does not block
 }
 
+TEST(JpegDecoder, ALongReadAsksWhetherToGoOnAndStopsWhenTold) {
+  // A cut progressive picture followed by 12 MB of written zeros: the
+  // decoder reads them all looking for the next marker.
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/padded.jpg";
+  const std::vector<uint8_t> picture = EncodeJpeg({200, 150, JpegKind::Progressive, 90, 14});
+  std::vector<uint8_t> bytes = Truncated(picture, picture.size() / 2);
+  bytes.resize(bytes.size() + (12 << 20), 0);
+  WriteFile(path, bytes);
+  int asked = 0;
+  const std::optional<RgbImage> whole = MakeThumbnail(path, 96, 96, nullptr, [&] { return ++asked > 0; });
+  ASSERT_TRUE(whole);
+  EXPECT_GE(asked, 2);
+  asked = 0;
+  const std::optional<RgbImage> stopped = MakeThumbnail(path, 96, 96, nullptr, [&] {
+    ++asked;
+    return false;
+  });
+  ASSERT_TRUE(stopped);  // what arrived before the stop still makes a picture
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(stopped->width, 96);
+}
+
 TEST(RowScaler, RowsThatNeverArriveAreBlack) {
   RowScaler scaler(10, 10, 5, 5);
   const std::vector<uint8_t> white(30, 255);

@@ -110,7 +110,12 @@ class Walker {
 
   void AddRow(const std::string& path) {
     try {
-      std::optional<RgbImage> thumbnail = MakeThumbnail(path, kThumbnailSize, kThumbnailSize);
+      // A big file keeps the window alive and the cancel button working.
+      const auto keepGoing = [this] {
+        window_.ProcessMessages();
+        return !run_.cancelRequested.load(std::memory_order_relaxed);
+      };
+      std::optional<RgbImage> thumbnail = MakeThumbnail(path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing);
       if (!thumbnail) {
         window_.ProcessMessages();
         return;

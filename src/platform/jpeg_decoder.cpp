@@ -45,12 +45,20 @@ struct FileSource {
   int fd = -1;
   off_t position = 0;
   off_t dataEnd = 0;
+  const std::function<bool()>* keepGoing = nullptr;
+  int blocksSinceCheck = 0;
   uint8_t buffer[64 * 1024];
 };
+
+constexpr int kBlocksPerCheck = 64;  // 4 MB
 
 boolean FillFileBuffer(j_decompress_ptr cinfo) {
   auto* source = reinterpret_cast<FileSource*>(cinfo->src);
   ssize_t n = 0;
+  if (source->keepGoing && *source->keepGoing && ++source->blocksSinceCheck >= kBlocksPerCheck) {
+    source->blocksSinceCheck = 0;
+    if (!(*source->keepGoing)()) source->dataEnd = source->position;
+  }
   if (source->position < source->dataEnd) {
     const off_t left = source->dataEnd - source->position;
     const size_t want = left < off_t(sizeof source->buffer) ? size_t(left) : sizeof source->buffer;
@@ -256,7 +264,7 @@ void MemorySource(jpeg_decompress_struct& cinfo, const uint8_t* data, size_t siz
 
 // Opens a regular file for the decoder; non-blocking, so a FIFO named like
 // a picture cannot stall the walk.
-bool OpenFile(Session& s, const std::string& path, std::string* error) {
+bool OpenFile(Session& s, const std::string& path, const std::function<bool()>& keepGoing, std::string* error) {
   s.file = std::make_unique<UniqueFd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};
   if (!*s.file || ::fstat(s.file->get(), &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -271,6 +279,7 @@ bool OpenFile(Session& s, const std::string& path, std::string* error) {
   FileSource& source = *s.source;
   source.fd = s.file->get();
   source.dataEnd = DataEnd(source.fd, st.st_size);
+  source.keepGoing = &keepGoing;
   source.pub.init_source = NoOp;
   source.pub.fill_input_buffer = FillFileBuffer;
   source.pub.skip_input_data = SkipFileData;
@@ -279,9 +288,10 @@ bool OpenFile(Session& s, const std::string& path, std::string* error) {
   return true;
 }
 
-bool DecodeFileInto(const std::string& path, const DecodeRequest& request, RowSink& sink, std::string* error) {
+bool DecodeFileInto(const std::string& path, const DecodeRequest& request, const std::function<bool()>& keepGoing,
+                    RowSink& sink, std::string* error) {
   auto session = std::make_unique<Session>();
-  if (!OpenFile(*session, path, error)) return false;
+  if (!OpenFile(*session, path, keepGoing, error)) return false;
   jpeg_source_mgr* source = &session->source->pub;
   if (!Run(*session, [source](jpeg_decompress_struct& cinfo) { cinfo.src = source; }, request, sink)) {
     if (error) *error = session->errors.message;
@@ -310,13 +320,14 @@ std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeReque
 std::optional<RgbImage> DecodeJpegFile(const std::string& path, DecodeRequest request,
                                        std::string* error) {
   PictureSink sink;
-  if (!DecodeFileInto(path, request, sink, error)) return std::nullopt;
+  if (!DecodeFileInto(path, request, nullptr, sink, error)) return std::nullopt;
   return std::move(sink.image);
 }
 
-std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height, std::string* error) {
+std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height, std::string* error,
+                                      const std::function<bool()>& keepGoing) {
   ScalingSink sink(width, height);
-  if (!DecodeFileInto(path, DecodeRequest{width, height}, sink, error)) return std::nullopt;
+  if (!DecodeFileInto(path, DecodeRequest{width, height}, keepGoing, sink, error)) return std::nullopt;
   RgbImage thumbnail = sink.Finish();
   if (thumbnail.empty()) return std::nullopt;
   return thumbnail;

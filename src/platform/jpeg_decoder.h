@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -35,7 +36,10 @@ std::optional<RgbImage> DecodeJpegFile(const std::string& path, DecodeRequest re
 // Decodes at the smallest DCT scale that still covers width x height and
 // scales each row as it comes to exactly width x height (stretched): the
 // memory used depends on the thumbnail, not on the picture's size.
+// keepGoing, when given, is called every few megabytes read, so a caller
+// can keep its window alive; false ends the data there, as a cut would.
 std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height,
-                                      std::string* error = nullptr);
+                                      std::string* error = nullptr,
+                                      const std::function<bool()>& keepGoing = nullptr);
 
 }  // namespace yuragi
