@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -140,13 +141,75 @@ Tree BuildTree(const QString& root, double truncatedShare, int files) {
   return tree;
 }
 
-double WindowRun(const QString& root, int64_t* rows) {
+double WindowRun(const QString& root, int64_t* rows, bool details = false, int runs = 3) {
   ScriptedPrompts prompts;
   TForm1 form(prompts, {});
+  form.resize(1000, 700);
+  if (details) form.Popup1vsReportClick();
   form.FolderTree->SetPath(root.toUtf8());
-  const double seconds = Seconds([&] { form.StartDetection(); });
+  const double seconds = Seconds([&] { form.StartDetection(); }, runs);
   *rows = form.ListModel->rowCount();
   return seconds;
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds of one call (user + system).
+double Cpu(const std::function<void()>& work) {
+  const double before = CpuSeconds();
+  work();
+  return CpuSeconds() - before;
+}
+
+// A tree where every file is a cut JPEG of the given size.
+QString BuildCutTree(const QString& root, int files, int width, int height) {
+  const std::vector<uint8_t> bytes = EncodeJpeg({width, height, JpegKind::Baseline, 85, 5});
+  const std::vector<uint8_t> cut = Truncated(bytes, bytes.size() * 2 / 3);
+  for (int i = 0; i < files; ++i) {
+    const QString folder = root + QStringLiteral("/site.example/d%1").arg(i % 50);
+    if (i < 50) QDir().mkpath(folder);
+    WriteFile((folder + QStringLiteral("/p%1.jpg").arg(i)).toStdString(), cut);
+  }
+  return root;
+}
+
+long OwnKilobytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+struct ScanUsage {
+  long peakKilobytes = 0;
+  double cpuSeconds = 0;
+  double wallSeconds = 0;
+};
+
+ScanUsage RunScanner(const char* scanner, const QString& root) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    const QByteArray path = root.toLocal8Bit();
+    execl(scanner, scanner, path.constData(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  ScanUsage result;
+  result.peakKilobytes = usage.ru_maxrss;
+  result.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  result.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return result;
 }
 
 long PeakKilobytesOfScan(const char* scanner, const QString& root) {
@@ -173,20 +236,44 @@ double MeanDifference(const RgbImage& a, const RgbImage& b) {
 
 }  // namespace
 
+namespace {
+void TreeRuns(const QString& workPath, int files, const char* scanner);
+void DetailsRuns(const QString& workPath);
+void AllCutRuns(const QString& workPath, const char* scanner);
+void HostileRuns(const QString& workPath, const char* scanner);
+void ThumbnailRuns(const QString& workPath);
+}  // namespace
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   int files = 20000;
   const char* scanner = nullptr;
+  std::string parts = "tree,details,cut,hostile,thumbnail";
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--files") == 0 && i + 1 < argc) files = std::atoi(argv[++i]);
     else if (std::strcmp(argv[i], "--scanner") == 0 && i + 1 < argc) scanner = argv[++i];
+    else if (std::strcmp(argv[i], "--parts") == 0 && i + 1 < argc) parts = argv[++i];
   }
-  QApplication app(argc, argv);
+  auto wanted = [&](const char* part) { return ("," + parts + ",").find(std::string(",") + part + ",") != std::string::npos; };
   QTemporaryDir work;
+  // First, while this process is small: a child's peak memory includes
+  // what it shared with this process before it started the scanner.
+  if (wanted("hostile") && scanner) HostileRuns(work.path(), scanner);
+  QApplication app(argc, argv);
+  if (wanted("tree")) TreeRuns(work.path(), files, scanner);
+  if (wanted("details")) DetailsRuns(work.path());
+  if (wanted("cut")) AllCutRuns(work.path(), scanner);
+  if (wanted("thumbnail")) ThumbnailRuns(work.path());
+  return 0;
+}
+
+namespace {
+
+void TreeRuns(const QString& workPath, int files, const char* scanner) {
 
   std::printf("Building trees of %d files...\n", files);
-  const Tree clean = BuildTree(work.path() + "/clean", 0.0, files);
-  const Tree cut = BuildTree(work.path() + "/cut", 0.02, files);
+  const Tree clean = BuildTree(workPath + "/clean", 0.0, files);
+  const Tree cut = BuildTree(workPath + "/cut", 0.02, files);
   const std::string cleanRoot = clean.root.toStdString();
   PlainWalk(cleanRoot, true);  // warm the page cache
   PlainWalk(cut.root.toStdString(), true);
@@ -215,10 +302,79 @@ int main(int argc, char** argv) {
     std::printf("  peak memory of yuragimaru-scan over the tree: %.1f MB (target <= 64)\n",
                 double(PeakKilobytesOfScan(scanner, cut.root)) / 1024.0);
   }
+}
 
+// The details view against the thumbnail view, 5,000 listed files.
+void DetailsRuns(const QString& workPath) {
+  const QString root = BuildCutTree(workPath + "/details", 5000, 160, 120);
+  int64_t iconRows = 0, detailRows = 0;
+  const double icons = WindowRun(root, &iconRows, false);
+  const double details = WindowRun(root, &detailRows, true);
+  std::printf("\nWindow run on 5,000 cut files (160 x 120):\n");
+  std::printf("  thumbnail view %.3f s, details view %.3f s: %.2f (target <= 1.5); %lld / %lld rows\n", icons,
+              details, details / icons, (long long)iconRows, (long long)detailRows);
+}
+
+// Every file cut: the window's thumbnail view against the headless walk.
+void AllCutRuns(const QString& workPath, const char* scanner) {
+  const QString root = BuildCutTree(workPath + "/allcut", 3000, 320, 240);
+  const std::string rootPath = root.toStdString();
+  Headless(rootPath);  // warm the page cache
+  ::sync();            // and let the fresh files reach the disk before timing
+  // Alternated, so load from elsewhere on the machine falls on both alike.
+  std::vector<double> headlessTimes, windowTimes, headlessCpu, windowCpu;
+  int64_t rows = 0, windowRows = 0;
+  for (int i = 0; i < 3; ++i) {
+    headlessCpu.push_back(Cpu([&] { headlessTimes.push_back(Seconds([&] { rows = Headless(rootPath); }, 1)); }));
+    windowCpu.push_back(Cpu([&] { windowTimes.push_back(WindowRun(root, &windowRows, false, 1)); }));
+  }
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  const double headless = median(headlessTimes), window = median(windowTimes);
+  const double headlessCpuTime = median(headlessCpu), windowCpuTime = median(windowCpu);
+  std::printf("\nEvery file cut (3,000 files of 320 x 240, %lld / %lld listed):\n", (long long)rows,
+              (long long)windowRows);
+  std::printf("  headless %.3f s (CPU %.3f s), window %.3f s (CPU %.3f s): %.2f, CPU %.2f (target <= 1.5)\n",
+              headless, headlessCpuTime, window, windowCpuTime, window / headless, windowCpuTime / headlessCpuTime);
+  if (scanner) {
+    const ScanUsage usage = RunScanner(scanner, root);
+    std::printf("  yuragimaru-scan: %.3f s, CPU %.3f s; window / scan CPU = %.2f\n", usage.wallSeconds,
+                usage.cpuSeconds, windowCpuTime / usage.cpuSeconds);
+  }
+}
+
+// A sparse 3 GB file named .jpg and a 683-byte file claiming 65,500 x 65,500
+// pixels: time and peak memory of the command-line walk over each.
+void HostileRuns(const QString& workPath, const char* scanner) {
+  const QString sparse = workPath + "/sparse";
+  const QString claim = workPath + "/claim";
+  QDir().mkpath(sparse);
+  QDir().mkpath(claim);
+  const std::vector<uint8_t> picture = EncodeJpeg({640, 480, JpegKind::Baseline, 85, 8});
+  const std::string big = (sparse + "/huge.jpg").toStdString();
+  WriteFile(big, Truncated(picture, picture.size() / 2));
+  if (::truncate(big.c_str(), 3LL << 30) != 0) std::perror("truncate");
+  const std::vector<uint8_t> progressive = EncodeJpeg({640, 480, JpegKind::Progressive, 85, 9});
+  const std::string bigProgressive = (sparse + "/huge-progressive.jpg").toStdString();
+  WriteFile(bigProgressive, Truncated(progressive, progressive.size() / 2));
+  if (::truncate(bigProgressive.c_str(), 3LL << 30) != 0) std::perror("truncate");
+  WriteFile((claim + "/claim.jpg").toStdString(),
+            Truncated(WithClaimedSize(EncodeJpeg({16, 16}), 65500, 65500), 683));
+  std::printf("\nHostile files, yuragimaru-scan (this process held %.1f MB when it started it):\n",
+              double(OwnKilobytes()) / 1024.0);
+  for (const QString& folder : {sparse, claim}) {
+    const ScanUsage usage = RunScanner(scanner, folder);
+    std::printf("  %-8s %.3f s, peak %.1f MB (target <= 64)\n", qPrintable(QFileInfo(folder).fileName()),
+                usage.wallSeconds, double(usage.peakKilobytes) / 1024.0);
+  }
+}
+
+void ThumbnailRuns(const QString& workPath) {
   // A 12-megapixel picture cut short.
   const std::vector<uint8_t> big = EncodeJpeg({4000, 3000, JpegKind::Baseline, 90, 21});
-  const std::string bigPath = work.path().toStdString() + "/12mp.jpg";
+  const std::string bigPath = workPath.toStdString() + "/12mp.jpg";
   WriteFile(bigPath, Truncated(big, big.size() * 3 / 4));
   std::optional<RgbImage> fast, slow;
   const double thumb = Seconds([&] { fast = MakeThumbnail(bigPath, 96, 96); }, 5);
@@ -228,5 +384,6 @@ int main(int argc, char** argv) {
               thumb * 1000, full * 1000, full / thumb);
   std::printf("  mean absolute difference of the thumbnails: %.2f of 255 (target <= 4)\n",
               MeanDifference(*fast, *slow));
-  return 0;
 }
+
+}  // namespace

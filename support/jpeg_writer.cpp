@@ -98,4 +98,18 @@ std::vector<uint8_t> Truncated(const std::vector<uint8_t>& bytes, size_t keep) {
   return std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(std::min(keep, bytes.size())));
 }
 
+std::vector<uint8_t> WithClaimedSize(std::vector<uint8_t> bytes, int width, int height) {
+  for (size_t i = 0; i + 8 < bytes.size(); ++i) {
+    // SOF0 to SOF2: baseline, extended, progressive.
+    if (bytes[i] == 0xFF && bytes[i + 1] >= 0xC0 && bytes[i + 1] <= 0xC2) {
+      bytes[i + 5] = uint8_t(height >> 8);
+      bytes[i + 6] = uint8_t(height & 0xFF);
+      bytes[i + 7] = uint8_t(width >> 8);
+      bytes[i + 8] = uint8_t(width & 0xFF);
+      break;
+    }
+  }
+  return bytes;
+}
+
 }  // namespace yuragi::testing

@@ -30,4 +30,9 @@ std::vector<uint8_t> ReadFile(const std::string& path);
 // Bytes [0, keep) of a stream: a download cut short.
 std::vector<uint8_t> Truncated(const std::vector<uint8_t>& bytes, size_t keep);
 
+// The same stream with a frame header that claims another pixel size (up
+// to 65,535 each way): a hostile or damaged file with little data behind
+// a huge announced picture.
+std::vector<uint8_t> WithClaimedSize(std::vector<uint8_t> bytes, int width, int height);
+
 }  // namespace yuragi::testing

@@ -186,6 +186,13 @@ TEST_F(DetectionList, EachViewStyleCanBeChosen) {
     EXPECT_TRUE(f.ListView1->CurrentView()->isVisible());
   }
   EXPECT_EQ(f.ListView1->CurrentView()->iconSize(), QSize(96, 96));
+  // A value from outside the range (a hand-edited settings file) is clamped.
+  f.ListView1->SetViewStyle(7);
+  EXPECT_EQ(f.ListView1->ViewStyle(), 3);
+  EXPECT_EQ(f.ListView1->CurrentView(), f.ListView1->DetailPart());
+  f.ListView1->SetViewStyle(-2);
+  EXPECT_EQ(f.ListView1->ViewStyle(), 0);
+  EXPECT_EQ(f.ListView1->CurrentView(), f.ListView1->ListPart());
 }
 
 TEST_F(DetectionList, TabFromTheFolderTreeReachesTheList) {

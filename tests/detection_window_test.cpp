@@ -3,10 +3,16 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <QHeaderView>
+#include <QTreeView>
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
 
 #include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
 #include "jpeg_writer.h"
+#include "nested_folders.h"
 #include "widgets/folder_tree.h"
 #include "window_fixture.h"
 
@@ -109,8 +115,7 @@ TEST_F(DetectionWindow, ClosingDuringARunWaitsForTheWalkToUnwind) {
   RunOn(f, Path("many"));
   EXPECT_TRUE(stillOpenInside);
   EXPECT_LT(f.FileCount, 400);
-  Settle(50);
-  EXPECT_FALSE(f.isVisible());
+  EXPECT_TRUE(WaitFor([&] { return !f.isVisible(); }));
 }
 
 TEST_F(DetectionWindow, AClickShowsTheFolderShortenedToFit) {
@@ -125,4 +130,78 @@ TEST_F(DetectionWindow, AClickShowsTheFolderShortenedToFit) {
   EXPECT_TRUE(shown.endsWith("summer")) << shown.toStdString();
   EXPECT_TRUE(shown.startsWith("/.../") || shown.startsWith(".../") || shown == "summer") << shown.toStdString();
   EXPECT_LE(QFontMetrics(f.StatusPanel1->font()).horizontalAdvance(shown), 60 + 0 * shown.size());
+}
+
+TEST_F(DetectionWindow, AFailureInsideARunLeavesTheNextRunPossible) {
+  Cut("a.jpg");
+  TForm1& f = Open();
+  bool fail = true;
+  QObject::connect(f.ListModel, &QAbstractItemModel::modelReset, &f, [&] {
+    if (std::exchange(fail, false)) throw std::runtime_error("ディスクがいっぱいです");
+  });
+  ASSERT_TRUE(f.FolderTree->SetPath(QFile::encodeName(dir.path())));
+  f.RunHandler([&] { f.StartDetection(); });
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].kind, "error");
+  EXPECT_EQ(prompts.shown[0].text, "ディスクがいっぱいです");
+  EXPECT_TRUE(f.CancelBtn1->isHidden());
+  EXPECT_TRUE(f.ListView1->isEnabled());
+
+  RunOn(f, dir.path());
+  EXPECT_EQ(f.StatusPanel1->text(), "1 / 1 検出しました");
+  EXPECT_EQ(f.ListModel->rowCount(), 1);
+  // A close is not held back by the run that failed.
+  f.close();
+  EXPECT_FALSE(f.isVisible());
+}
+
+TEST_F(DetectionWindow, TwoThousandRowsInTheDetailsView) {
+  const std::vector<uint8_t> bytes = EncodeJpeg({32, 24, JpegKind::Baseline, 80, 3});
+  const std::vector<uint8_t> cut = Truncated(bytes, bytes.size() - 40);
+  for (int i = 0; i < 2000; ++i) {
+    const QString path = Path(QStringLiteral("rows/f%1/p%2.jpg").arg(i % 40).arg(i));
+    if (i < 40) QDir().mkpath(QFileInfo(path).path());
+    WriteFile(path.toStdString(), cut);
+  }
+  const QString longest = Path("rows/f0/" + QString(120, QLatin1Char('w')) + ".jpg");
+  WriteFile(longest.toStdString(), cut);
+  TForm1& f = Open();
+  f.Popup1vsReportClick();
+  ASSERT_EQ(f.ListView1->ViewStyle(), 3);
+  RunOn(f, Path("rows"));
+  EXPECT_EQ(f.StatusPanel1->text(), "2,001 / 2,001 検出しました");
+  ASSERT_EQ(f.ListModel->rowCount(), 2001);
+  EXPECT_EQ(f.ImageList1.size(), 2001u);
+  // The run ends with each column as wide as its widest entry, all rows
+  // counted.
+  auto* details = static_cast<QTreeView*>(f.ListView1->DetailPart());
+  for (int column = 0; column < 3; ++column) {
+    int widest = details->header()->sectionSizeHint(column);
+    for (int row = 0; row < f.ListModel->rowCount(); ++row) {
+      widest = std::max(widest, details->sizeHintForIndex(f.ListModel->index(row, column)).width());
+    }
+    EXPECT_EQ(details->columnWidth(column), widest) << column;
+  }
+  EXPECT_GE(details->columnWidth(0), QFontMetrics(details->font()).horizontalAdvance(longest));
+  // Sorting keeps the widths; removing the widest row lets the column shrink.
+  const int before = details->columnWidth(0);
+  f.ListView1ColumnClick(0);
+  f.ListView1->FitColumns();
+  EXPECT_EQ(details->columnWidth(0), before);
+  for (int row = 0; row < f.ListModel->rowCount(); ++row) {
+    if (f.ListModel->At(row).caption == longest) f.ListModel->Remove(row);
+  }
+  f.ListView1->FitColumns();
+  EXPECT_LT(details->columnWidth(0), before);
+}
+
+TEST_F(DetectionWindow, FoldersThatCannotBeEnteredAreCountedInTheResult) {
+  Cut("pics/a.jpg");
+  const std::string base = Path("pics").toStdString();
+  const int depth = int(4096 - base.size()) / 2 + 2;  // the deepest levels lie beyond PATH_MAX
+  NestFolders(base, depth, [](int, int) {});
+  TForm1& f = Open();
+  RunOn(f, Path("pics"));
+  EXPECT_EQ(f.StatusPanel1->text(), "1 / 1 検出しました（開けないフォルダ 1）");
+  RemoveNested(base, depth);
 }

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -7,11 +9,14 @@
 #include <QLocale>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cerrno>
+#include <functional>
 #include <vector>
 
 #include "detect/fit_path.h"
 #include "detect/folder_scan.h"
 #include "jpeg_writer.h"
+#include "nested_folders.h"
 #include "platform/file_info.h"
 
 using namespace yuragi;
@@ -150,16 +155,152 @@ TEST_F(FolderScan, CancelStopsBeforeTheNextEntryAtEveryLevel) {
   EXPECT_EQ(recorder.pumps, 8);
 }
 
-TEST_F(FolderScan, FolderLinkCyclesAreNotFollowed) {
+TEST_F(FolderScan, EachFolderIsWalkedOnceHoweverManyLinksLeadToIt) {
   Cut("site/a/one.jpg");
   Cut("site/b/two.jpg");
   ASSERT_EQ(symlink("..", Make("site/a/up").c_str()), 0);     // back to site: a cycle
-  ASSERT_EQ(symlink("../b", Make("site/a/tob").c_str()), 0);  // to a sibling: walked
+  ASSERT_EQ(symlink("../b", Make("site/a/tob").c_str()), 0);  // to a sibling: one of two ways in
   ASSERT_EQ(symlink("nowhere", Make("site/broken.jpg").c_str()), 0);
   Recorder recorder;
   const int64_t files = Scan(recorder, Root() + "/site");
-  EXPECT_EQ(files, 4);  // one, two twice (through the link), the broken link
-  EXPECT_EQ(recorder.Names(), (std::vector<std::string>{"one.jpg", "two.jpg", "two.jpg"}));
+  EXPECT_EQ(files, 3);  // one, two, the broken link
+  EXPECT_EQ(recorder.Names(), (std::vector<std::string>{"one.jpg", "two.jpg"}));
+
+  // A ladder: every rung links twice to the next, 2^20 paths to one file.
+  for (int rung = 0; rung < 21; ++rung) ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Make("ladder/r" + std::to_string(rung) + "/x"))));
+  Cut("ladder/r20/bottom.jpg");
+  for (int rung = 0; rung < 20; ++rung) {
+    const std::string here = Root() + "/ladder/r" + std::to_string(rung);
+    const std::string next = "../r" + std::to_string(rung + 1);
+    ASSERT_EQ(symlink(next.c_str(), (here + "/left").c_str()), 0);
+    ASSERT_EQ(symlink(next.c_str(), (here + "/right").c_str()), 0);
+  }
+  Recorder ladder;
+  EXPECT_EQ(Scan(ladder, Root() + "/ladder/r0"), 1);
+  EXPECT_EQ(ladder.Names(), (std::vector<std::string>{"bottom.jpg"}));
+
+  // Several folders in one run share the memory of what was entered.
+  Recorder twice;
+  ScanRun run(cancel);
+  ScanFolder(Root() + "/site", run, twice);
+  ScanFolder(Root() + "/site/b", run, twice);
+  EXPECT_EQ(run.fileCount, 3);
+  EXPECT_EQ(twice.Names(), (std::vector<std::string>{"one.jpg", "two.jpg"}));
+}
+
+TEST_F(FolderScan, KernelFileSystemsAreNotEntered) {
+  Cut("mirror/pic.jpg");
+  ASSERT_EQ(symlink("/proc", Make("mirror/proc").c_str()), 0);
+  ASSERT_EQ(symlink("/sys", Make("mirror/sys").c_str()), 0);
+  ASSERT_EQ(symlink("/proc/self", Make("mirror/self").c_str()), 0);
+  Recorder recorder;
+  EXPECT_EQ(Scan(recorder, Root() + "/mirror"), 1);
+  EXPECT_EQ(recorder.Names(), (std::vector<std::string>{"pic.jpg"}));
+  Recorder direct;
+  ScanRun run(cancel);
+  ScanFolder("/proc", run, direct);
+  EXPECT_EQ(run.fileCount, 0);
+  EXPECT_EQ(run.unreadableFolders, 0);
+}
+
+namespace {
+
+// Lowers the soft limit of open descriptors for one scope.
+class DescriptorLimit {
+ public:
+  explicit DescriptorLimit(rlim_t limit) {
+    ::getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = std::min(limit, saved_.rlim_cur);
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+  }
+  ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
+
+// Collects the folders the walk could not enter.
+class ReportingRecorder : public Recorder {
+ public:
+  void ReportUnreadableFolder(const std::string& path, int error) override {
+    unreadable.emplace_back(path, error);
+  }
+  std::vector<std::pair<std::string, int>> unreadable;
+};
+
+}  // namespace
+
+TEST_F(FolderScan, TwoThousandNestedFoldersAreFoundWholeAndDeeperOnesReported) {
+  // 2,000 levels of "d/" stay within PATH_MAX; 2,100 do not, so the walk
+  // meets a folder it cannot enter below the last picture.
+  ASSERT_LT(Root().size(), 4096u - 2 * 2000 - 16) << "temporary folder path too long for this test";
+  const int depth = 2100;
+  const std::vector<uint8_t> bytes = Jpeg(4);
+  const std::vector<uint8_t> cut = Truncated(bytes, bytes.size() * 2 / 3);
+  NestFolders(Root(), depth, [&](int level, int fd) {
+    if (level % 400 == 0 && level <= 2000) WriteAt(fd, "cut.jpg", cut);
+    if (level % 100 == 0 && level <= 2000) WriteAt(fd, "page.html", {'<', 'p', '>'});
+  });
+  Cut("z/after.jpg");
+  ReportingRecorder recorder;
+  ScanRun run(cancel);
+  {
+    // One open folder per level would need 2,000 descriptors.
+    DescriptorLimit limit(64);
+    ScanFolder(Root(), run, recorder);
+  }
+  EXPECT_EQ(run.fileCount, 5 + 20 + 1);
+  EXPECT_EQ(recorder.rows.size(), 6u);
+  EXPECT_EQ(FinalText(recorder.RowCount(), run.fileCount), "6 / 26 検出しました");
+  EXPECT_EQ(run.unreadableFolders, 1);
+  ASSERT_EQ(recorder.unreadable.size(), 1u);
+  EXPECT_EQ(recorder.unreadable[0].second, ENAMETOOLONG);
+  EXPECT_EQ(recorder.unreadable[0].first.rfind(Root() + "/d/d/", 0), 0u);
+  EXPECT_EQ(UnreadableFoldersText(run.unreadableFolders), "（開けないフォルダ 1）");
+  EXPECT_EQ(UnreadableFoldersText(0), "");
+  RemoveNested(Root(), depth);
+
+  if (::geteuid() != 0) {  // permissions do not stop root
+    Cut("locked/inside.jpg");
+    ASSERT_EQ(::chmod((Root() + "/locked").c_str(), 0), 0);
+    ReportingRecorder locked;
+    ScanRun again(cancel);
+    ScanFolder(Root() + "/locked", again, locked);
+    EXPECT_EQ(again.unreadableFolders, 1);
+    EXPECT_TRUE(locked.rows.empty());
+    ::chmod((Root() + "/locked").c_str(), 0755);
+  }
+}
+
+TEST_F(FolderScan, ABigSparseFileAndAHugeHeaderAreVisitedCheaply) {
+  // 3 GB named .jpg: a cut picture, then holes. Only its tail and the
+  // picture's head are read.
+  const std::vector<uint8_t> head = Truncated(Jpeg(6), 1500);
+  const std::string big = Make("big/huge.jpg");
+  WriteFile(big, head);
+  ASSERT_EQ(::truncate(big.c_str(), 3LL << 30), 0);
+  // 683 bytes claiming 65,500 x 65,500 pixels: refused, still counted.
+  WriteFile(Make("big/claim.jpg"), Truncated(WithClaimedSize(Jpeg(7), 65500, 65500), 683));
+  Recorder recorder;
+  EXPECT_EQ(Scan(recorder, Root() + "/big"), 2);
+  ASSERT_EQ(recorder.Names(), (std::vector<std::string>{"huge.jpg"}));
+  EXPECT_EQ(recorder.rows[0].size, 3ULL << 30);
+  EXPECT_EQ(recorder.rows[0].thumbnail.width, 96);
+
+  // A picture the decoder must read far into keeps the window alive, and
+  // a cancel there ends the read and the walk.
+  const std::vector<uint8_t> picture = EncodeJpeg({200, 150, JpegKind::Progressive, 90, 8});
+  std::vector<uint8_t> padded = Truncated(picture, picture.size() / 2);
+  padded.resize(padded.size() + (12 << 20), 0);
+  WriteFile(Make("padded/p.jpg"), padded);
+  Recorder alive;
+  alive.onPump = [&] {
+    if (alive.pumps == 2) cancel = true;
+  };
+  EXPECT_EQ(Scan(alive, Root() + "/padded"), 1);
+  EXPECT_EQ(alive.pumps, 3);  // two during the read (the second cancelled), one after the file
+  EXPECT_EQ(alive.rows.size(), 1u);
 }
 
 TEST(FileSize, SixtyFourBitsAndZeroForFoldersAndMissingPaths) {

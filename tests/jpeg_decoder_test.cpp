@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
 #include <cmath>
 #include <cstdlib>
 
@@ -97,25 +101,120 @@ TEST(JpegDecoder, ScaledDecodeCoversTheTargetAndLooksLikeAFullOne) {
   EXPECT_LT(MeanDifference(a, b), 4.0);
 }
 
-TEST(JpegDecoder, HeadersAnnouncingHugePicturesAreScaledOrRefused) {
-  // A 20000 x 20000 header (400 megapixels) with almost no data behind it.
-  std::vector<uint8_t> bytes = EncodeJpeg({16, 16});
-  for (size_t i = 0; i + 8 < bytes.size(); ++i) {
-    if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
-      bytes[i + 5] = 20000 >> 8;
-      bytes[i + 6] = 20000 & 0xFF;
-      bytes[i + 7] = 20000 >> 8;
-      bytes[i + 8] = 20000 & 0xFF;
-      break;
-    }
-  }
+TEST(JpegDecoder, HeadersAnnouncingHugePicturesAreRefusedOrDecodedSmall) {
+  // 65,500 x 65,500 behind a few hundred bytes: refused before any work.
+  const std::vector<uint8_t> claim = WithClaimedSize(EncodeJpeg({16, 16}), 65500, 65500);
   std::string error;
-  const std::optional<RgbImage> image = DecodeJpeg(bytes.data(), bytes.size(), {}, &error);
-  if (image) {
-    EXPECT_LE(int64_t(image->width) * image->height, kMaxDecodedPixels);
-  } else {
-    EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(DecodeJpeg(claim.data(), claim.size(), {}, &error));
+  EXPECT_EQ(error, "picture too large (65500x65500)");
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/claim.jpg";
+  WriteFile(path, claim);
+  error.clear();
+  EXPECT_FALSE(MakeThumbnail(path, 96, 96, &error));
+  EXPECT_EQ(error, "picture too large (65500x65500)");
+
+  // Within the limit a thumbnail still comes, from the smallest scale.
+  const std::vector<uint8_t> large = WithClaimedSize(EncodeJpeg({16, 16}), 16000, 12000);
+  std::optional<RgbImage> scaled = DecodeJpeg(large.data(), large.size(), {96, 96});
+  ASSERT_TRUE(scaled);
+  EXPECT_EQ(scaled->width, 2000);
+  EXPECT_EQ(scaled->height, 1500);
+  WriteFile(path, large);
+  const std::optional<RgbImage> thumbnail = MakeThumbnail(path, 96, 96);
+  ASSERT_TRUE(thumbnail);
+  EXPECT_EQ(thumbnail->width, 96);
+  EXPECT_EQ(thumbnail->height, 96);
+  EXPECT_EQ(*thumbnail, ResizeSmooth(*scaled, 96, 96));
+}
+
+TEST(JpegDecoder, FilesDecodeAsTheirBytesDoWithoutBeingReadWhole) {
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/p.jpg";
+  for (JpegKind kind : {JpegKind::Baseline, JpegKind::Progressive, JpegKind::Grayscale, JpegKind::Cmyk}) {
+    const std::vector<uint8_t> bytes = Truncated(EncodeJpeg({300, 200, kind, 90, 11}), 9000);
+    WriteFile(path, bytes);
+    const std::optional<RgbImage> memory = Decode(bytes, {120, 80});
+    const std::optional<RgbImage> file = DecodeJpegFile(path, {120, 80});
+    ASSERT_TRUE(memory) << int(kind);
+    ASSERT_TRUE(file) << int(kind);
+    EXPECT_EQ(*file, *memory) << int(kind);
+    // Rows scaled as they come give exactly the scaled whole picture.
+    const std::optional<RgbImage> thumbnail = MakeThumbnail(path, 96, 96);
+    ASSERT_TRUE(thumbnail) << int(kind);
+    const std::optional<RgbImage> small = Decode(bytes, {96, 96});
+    ASSERT_TRUE(small);
+    EXPECT_EQ(*thumbnail, ResizeSmooth(*small, 96, 96)) << int(kind);
   }
+  // A picture smaller than the thumbnail is stretched up.
+  WriteFile(path, EncodeJpeg({40, 30, JpegKind::Baseline, 90, 12}));
+  const std::optional<RgbImage> grown = MakeThumbnail(path, 96, 96);
+  ASSERT_TRUE(grown);
+  EXPECT_EQ(*grown, ResizeSmooth(*DecodeJpegFile(path), 96, 96));
+
+  // 3 GB, almost all of it a hole after a cut picture (a download that
+  // preallocated its file): the picture still comes from its first bytes.
+  const std::vector<uint8_t> whole = EncodeJpeg({200, 150, JpegKind::Baseline, 90, 13});
+  WriteFile(path, Truncated(whole, whole.size() / 2));
+  const std::optional<RgbImage> before = MakeThumbnail(path, 96, 96);
+  ASSERT_EQ(::truncate(path.c_str(), 3LL << 30), 0);
+  const std::optional<RgbImage> after = MakeThumbnail(path, 96, 96);
+  ASSERT_TRUE(before);
+  ASSERT_TRUE(after);
+  // The rows that arrived before the cut look the same either way.
+  RgbImage top = *after, reference = *before;
+  top.height = reference.height = 20;
+  top.pixels.resize(size_t(96 * 20 * 3));
+  reference.pixels.resize(top.pixels.size());
+  EXPECT_LT(MeanDifference(top, reference), 1.0);
+
+  std::string error;
+  EXPECT_FALSE(DecodeJpegFile(dir.path().toStdString() + "/missing.jpg", {}, &error));
+  EXPECT_EQ(error, "cannot read file");
+  EXPECT_FALSE(DecodeJpegFile(dir.path().toStdString(), {}, &error));
+  EXPECT_EQ(error, "cannot read file");
+  WriteFile(path, std::string());
+  EXPECT_FALSE(MakeThumbnail(path, 96, 96, &error));
+  EXPECT_EQ(error, "empty file");
+  ASSERT_EQ(::mkfifo((dir.path().toStdString() + "/fifo.jpg").c_str(), 0600), 0);
+  EXPECT_FALSE(MakeThumbnail(dir.path().toStdString() + "/fifo.jpg", 96, 96, &error));  // does not block
+}
+
+TEST(JpegDecoder, ALongReadAsksWhetherToGoOnAndStopsWhenTold) {
+  // A cut progressive picture followed by 12 MB of written zeros: the
+  // decoder reads them all looking for the next marker.
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/padded.jpg";
+  const std::vector<uint8_t> picture = EncodeJpeg({200, 150, JpegKind::Progressive, 90, 14});
+  std::vector<uint8_t> bytes = Truncated(picture, picture.size() / 2);
+  bytes.resize(bytes.size() + (12 << 20), 0);
+  WriteFile(path, bytes);
+  int asked = 0;
+  const std::optional<RgbImage> whole = MakeThumbnail(path, 96, 96, nullptr, [&] { return ++asked > 0; });
+  ASSERT_TRUE(whole);
+  EXPECT_GE(asked, 2);
+  asked = 0;
+  const std::optional<RgbImage> stopped = MakeThumbnail(path, 96, 96, nullptr, [&] {
+    ++asked;
+    return false;
+  });
+  ASSERT_TRUE(stopped);  // what arrived before the stop still makes a picture
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(stopped->width, 96);
+}
+
+TEST(RowScaler, RowsThatNeverArriveAreBlack) {
+  RowScaler scaler(10, 10, 5, 5);
+  const std::vector<uint8_t> white(30, 255);
+  for (int y = 0; y < 4; ++y) scaler.AddRow(white.data());
+  const RgbImage out = scaler.Finish();
+  ASSERT_EQ(out.width, 5);
+  ASSERT_EQ(out.height, 5);
+  EXPECT_EQ(out.pixels[0], 255);               // rows 0-1
+  EXPECT_EQ(out.pixels[size_t(1) * 15], 255);  // rows 2-3
+  EXPECT_EQ(out.pixels[size_t(2) * 15], 0);    // rows 4-5 never came
+  EXPECT_EQ(out.pixels[size_t(4) * 15 + 14], 0);
+  EXPECT_TRUE(RowScaler(0, 10, 5, 5).Finish().empty());
 }
 
 TEST(ResizeSmooth, StretchesToTheSquareWithoutKeepingProportions) {

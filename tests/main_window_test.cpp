@@ -146,8 +146,8 @@ TEST_F(MainWindow, TabWidthIsAThirdOfTheClientWidth) {
   EXPECT_EQ(f.PageControl1Tabs->tabRect(1).width(), 100);
   // A real resize of the window follows the same rule.
   f.resize(905, 600);
-  Settle();
-  EXPECT_EQ(f.PageControl1Tabs->TabWidth(), f.PageControl1->width() / 3);
+  EXPECT_TRUE(WaitFor([&] { return f.PageControl1Tabs->TabWidth() == f.PageControl1->width() / 3; }))
+      << f.PageControl1Tabs->TabWidth() << " " << f.PageControl1->width();
 }
 
 TEST_F(MainWindow, CancelButtonsAreCentredAndRoundTowardZero) {
@@ -166,7 +166,7 @@ TEST_F(MainWindow, CancelButtonsAreCentredAndRoundTowardZero) {
 
 TEST_F(MainWindow, ClockShowsTheJapaneseDateWithinATick) {
   TForm1& f = Open();
-  Settle(150);
+  ASSERT_TRUE(WaitFor([&] { return !f.StatusPanel0->text().isEmpty(); }));
   const QString text = f.StatusPanel0->text();
   EXPECT_TRUE(QRegularExpression(R"(^\d{4}/\d{2}/\d{2}\([日月火水木金土]\) \d{2}:\d{2}:\d{2}$)")
                   .match(text)
@@ -182,11 +182,11 @@ TEST_F(MainWindow, AcceleratorsReachTheirButtons) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
   f.Edit1->setFocus();
   QTest::keyClick(f.windowHandle(), Qt::Key_R, Qt::AltModifier);  // 参照(&R) opens the dialog
-  Settle(400);  // a mnemonic presses the button visibly before it clicks
-  ASSERT_FALSE(prompts.shown.empty());
+  // A mnemonic presses the button visibly before it clicks.
+  ASSERT_TRUE(WaitFor([&] { return !prompts.shown.empty(); }));
   EXPECT_EQ(prompts.shown.back().kind, "open");
   QTest::keyClick(f.windowHandle(), Qt::Key_O, Qt::ControlModifier);  // Open1, Ctrl+O
-  Settle();
+  EXPECT_TRUE(WaitFor([&] { return prompts.shown.size() == 2; }));
   EXPECT_EQ(prompts.shown.size(), 2u);
 }
 

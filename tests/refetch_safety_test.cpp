@@ -32,17 +32,6 @@ namespace {
 
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// Runs the event loop until the condition holds; false after a generous limit.
-bool WaitFor(const std::function<bool()>& condition) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!condition()) {
-    if (clock.elapsed() > 20000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
-
 class RefetchSafety : public WindowTest {
  protected:
   void SetUp() override {

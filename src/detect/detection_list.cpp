@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <algorithm>
 
 #include "app/globals.h"
 #include "app/main_window.h"
@@ -72,6 +73,7 @@ void TForm1::ListView1DblClick() {
 }
 
 void TForm1::SetViewStyle(int style) {
+  style = std::clamp(style, 0, 3);  // a hand-edited settings file can hold anything
   ListView1->SetViewStyle(style);
   QAction* items[] = {Popup1vsIcon, Popup1vsSmallIcon, Popup1vsList, Popup1vsReport};
   items[style]->setChecked(true);

@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QStyledItemDelegate>
 #include <QTreeView>
+#include <algorithm>
+#include <iterator>
 
 #include "detect/detection_model.h"
 #include "detect/folder_scan.h"
@@ -14,6 +16,8 @@
 namespace yuragi {
 
 namespace {
+
+constexpr int kFitInterval = 250;  // ms
 
 // Underlines the item under the mouse.
 class HotTrackDelegate : public QStyledItemDelegate {
@@ -50,9 +54,21 @@ DetectionListView::DetectionListView(DetectionModel* model, QWidget* parent)
   list_->setUniformItemSizes(true);
   addWidget(list_);
   addWidget(details_);
+  // Refitting after every row made a long run quadratic; a few fits a
+  // second look the same to the user.
+  fitTimer_.setSingleShot(true);
+  fitTimer_.setInterval(kFitInterval);
+  connect(&fitTimer_, &QTimer::timeout, this, &DetectionListView::FitColumns);
   connect(model_, &QAbstractItemModel::rowsInserted, this, [this] {
-    if (style_ == 3) FitColumns();
+    if (style_ == 3 && !fitTimer_.isActive()) fitTimer_.start();
   });
+  auto remeasure = [this] {
+    measuredRows_ = 0;
+    std::fill(std::begin(widest_), std::end(widest_), 0);
+  };
+  connect(model_, &QAbstractItemModel::modelReset, this, remeasure);
+  connect(model_, &QAbstractItemModel::rowsRemoved, this, remeasure);
+  connect(model_, &QAbstractItemModel::layoutChanged, this, remeasure);
   SetViewStyle(0);
   setFrameShape(QFrame::NoFrame);
 }
@@ -75,6 +91,7 @@ void DetectionListView::Configure(QAbstractItemView* view) {
 }
 
 void DetectionListView::SetViewStyle(int style) {
+  style = std::clamp(style, 0, 3);
   style_ = style;
   if (style == 3) {
     setCurrentWidget(details_);
@@ -125,7 +142,19 @@ void DetectionListView::SelectRow(int row) {
 void DetectionListView::ScrollToRow(int row) { CurrentView()->scrollTo(model_->index(row, 0)); }
 
 void DetectionListView::FitColumns() {
-  for (int column = 0; column < 3; ++column) details_->resizeColumnToContents(column);
+  fitTimer_.stop();
+  const int rows = model_->rowCount();
+  for (; measuredRows_ < rows; ++measuredRows_) {
+    for (int column = 0; column < 3; ++column) {
+      const int width = details_->sizeHintForIndex(model_->index(measuredRows_, column)).width();
+      widest_[column] = std::max(widest_[column], width);
+    }
+  }
+  QHeaderView* header = details_->header();
+  for (int column = 0; column < 3; ++column) {
+    const int wanted = std::max(widest_[column], header->isHidden() ? 0 : header->sectionSizeHint(column));
+    if (header->sectionSize(column) != wanted) header->resizeSection(column, wanted);
+  }
 }
 
 void DetectionListView::SetFaceColour(bool face) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStackedWidget>
+#include <QTimer>
 
 class QListView;
 class QTreeView;
@@ -28,6 +29,9 @@ class DetectionListView : public QStackedWidget {
   int SelectedRow() const;  // -1 when none
   void SelectRow(int row);
   void ScrollToRow(int row);
+  // Sizes each column to its widest entry (every row, not a sample) now.
+  // Rows added in the details view refit the columns at most a few times a
+  // second on their own.
   void FitColumns();
 
   // Button-face colour until the first run, window colour afterwards.
@@ -48,6 +52,11 @@ class DetectionListView : public QStackedWidget {
   QListView* list_;
   QTreeView* details_;
   QItemSelectionModel* selection_;
+  QTimer fitTimer_;
+  // Widest entry per column over the first measuredRows_ rows: rows are
+  // appended at the end, so each is measured once.
+  int widest_[3] = {0, 0, 0};
+  int measuredRows_ = 0;
   int style_ = 0;
 };
 

@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
+#include <functional>
+#include <utility>
 
 #include "app/globals.h"
 #include "app/main_window.h"
@@ -36,6 +38,7 @@ class WindowScan final : public ScanWindow {
 
   ~WindowScan() override {
     if (!pending_.isEmpty()) form_.StatusPanel1->setText(pending_);
+    ScrollToNewest();
   }
 
   void AppendRow(DetectionRow row) override {
@@ -49,7 +52,10 @@ class WindowScan final : public ScanWindow {
     entry.icon.addPixmap(form_.ImageList1.back());
     entry.icon.addPixmap(form_.ImageList3.back());
     form_.ListModel->Append(std::move(entry));
-    form_.ListView1->ScrollToRow(form_.ListModel->rowCount() - 1);
+    // Scrolling lays the list out; doing it per row made a long run
+    // quadratic. The newest row is scrolled into view before the window
+    // is next painted, which looks the same.
+    scrollPending_ = true;
   }
 
   int64_t RowCount() const override { return form_.ListModel->rowCount(); }
@@ -64,15 +70,45 @@ class WindowScan final : public ScanWindow {
 
   void ProcessMessages() override {
     if (messageClock_.elapsed() < kMessageInterval) return;
+    ScrollToNewest();
     QCoreApplication::processEvents();
     messageClock_.restart();
   }
 
  private:
+  void ScrollToNewest() {
+    if (!std::exchange(scrollPending_, false)) return;
+    form_.ListView1->ScrollToRow(form_.ListModel->rowCount() - 1);
+  }
+
   TForm1& form_;
   QString pending_;
+  bool scrollPending_ = false;
   QElapsedTimer statusClock_;
   QElapsedTimer messageClock_;
+};
+
+// Holds the "run in progress" state for exactly the run's extent, also when
+// a failure ends the run early: the next run and a waiting close must work.
+class RunScope {
+ public:
+  RunScope(TForm1& form, bool& running, std::function<void()> after)
+      : form_(form), running_(running), after_(std::move(after)) {
+    running_ = true;
+  }
+  ~RunScope() {
+    running_ = false;
+    form_.CancelBtn1->hide();
+    form_.ListView1->setEnabled(true);
+    after_();
+  }
+  RunScope(const RunScope&) = delete;
+  RunScope& operator=(const RunScope&) = delete;
+
+ private:
+  TForm1& form_;
+  bool& running_;
+  std::function<void()> after_;
 };
 
 }  // namespace
@@ -84,6 +120,7 @@ void TForm1::StartDetection() {
   if (folder.isEmpty()) return;
   if (!folder.endsWith('/')) folder += '/';
 
+  const RunScope scope(*this, detectionRunning_, [this] { FinishPendingClose(); });
   ListModel->Clear();
   ListView1->SetFaceColour(false);
   ListView1->setEnabled(false);
@@ -94,19 +131,15 @@ void TForm1::StartDetection() {
   ImageList1.clear();
   ImageList3.clear();
 
-  detectionRunning_ = true;
   ScanRun run(CancelRequested);
   {
     WindowScan window(*this);
     ScanFolder(folder.toStdString(), run, window);
   }
-  detectionRunning_ = false;
   FileCount = run.fileCount;
 
-  CancelBtn1->hide();
-  StatusPanel1->setText(FinalText(ListModel->rowCount(), FileCount));
-  ListView1->setEnabled(true);
-  FinishPendingClose();
+  if (ListView1->ViewStyle() == 3) ListView1->FitColumns();
+  StatusPanel1->setText(FinalText(ListModel->rowCount(), FileCount) + UnreadableFoldersText(run.unreadableFolders));
 }
 
 void TForm1::FolderTreeClick() {

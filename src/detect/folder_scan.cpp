@@ -1,7 +1,11 @@
 #include "detect/folder_scan.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstring>
 #include <memory>
@@ -12,6 +16,7 @@
 #include "platform/file_info.h"
 #include "platform/jpeg_decoder.h"
 #include "platform/number_format.h"
+#include "platform/pseudo_file_systems.h"
 
 namespace yuragi {
 
@@ -22,30 +27,22 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
-struct FolderId {
-  dev_t device;
-  ino_t inode;
-  bool operator==(const FolderId&) const = default;
+struct Entry {
+  std::string name;
+  unsigned char type;
 };
 
 class Walker {
  public:
-  Walker(ScanRun& run, ScanWindow& window) : run_(run), window_(window) {}
+  Walker(ScanRun& run, ScanWindow& window) : run_(run), window_(window) {
+    if (!run_.pseudoDevices) run_.pseudoDevices = PseudoFileSystemDevices();
+  }
 
-  void Walk(std::string folder) {
+  void Walk(std::string folder, bool root) {
     if (folder.empty() || folder.back() != '/') folder += '/';
-    DirHandle dir(::opendir(folder.c_str()));
-    if (!dir) return;
-    struct stat self {};
-    if (::fstat(::dirfd(dir.get()), &self) != 0) return;
-    // A folder link back to a folder on the current path would never end.
-    const FolderId id{self.st_dev, self.st_ino};
-    for (const FolderId& open : path_) {
-      if (open == id) return;
-    }
-    path_.push_back(id);
-    WalkEntries(dir.get(), folder);
-    path_.pop_back();
+    std::vector<Entry> entries;
+    if (!ReadFolder(folder, root, entries)) return;
+    WalkEntries(entries, folder);
   }
 
   // A file named by the caller counts and is tested as one met in a folder.
@@ -58,35 +55,76 @@ class Walker {
   }
 
  private:
-  void WalkEntries(DIR* dir, const std::string& folder) {
-    std::string full;
-    while (!run_.cancelRequested.load(std::memory_order_relaxed)) {
-      const dirent* entry = ::readdir(dir);
-      if (!entry) break;
+  // The whole listing is read and the folder closed before anything below
+  // it is entered, so open descriptors do not grow with the depth.
+  bool ReadFolder(const std::string& folder, bool root, std::vector<Entry>& entries) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+      // A chosen folder that does not exist is the caller's business.
+      if (!(root && (errno == ENOENT || errno == ENOTDIR))) Unreadable(folder, errno);
+      return false;
+    }
+    DirHandle dir(::fdopendir(fd));
+    if (!dir) {
+      const int error = errno;
+      ::close(fd);
+      Unreadable(folder, error);
+      return false;
+    }
+    struct stat self {};
+    if (::fstat(fd, &self) != 0) {
+      Unreadable(folder, errno);
+      return false;
+    }
+    if (run_.pseudoDevices->count(self.st_dev) != 0 || IsOnPseudoFileSystem(fd)) return false;
+    // Links may lead here again (a cycle, a ladder of links): once is enough.
+    if (!run_.entered.emplace(self.st_dev, self.st_ino).second) return false;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
       const char* name = entry->d_name;
-      full.assign(folder).append(name);
-      if (IsFolderEntry(*entry, full)) {
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        Walk(full);
+      if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+      entries.push_back(Entry{name, entry->d_type});
+    }
+    if (errno != 0) Unreadable(folder, errno);  // what was listed is still walked
+    return true;
+  }
+
+  void WalkEntries(const std::vector<Entry>& entries, const std::string& folder) {
+    std::string full;
+    for (const Entry& entry : entries) {
+      if (run_.cancelRequested.load(std::memory_order_relaxed)) break;
+      full.assign(folder).append(entry.name);
+      if (IsFolderEntry(entry, full)) {
+        Walk(full, false);
         window_.ProcessMessages();
         continue;
       }
       ++run_.fileCount;
-      if (IsJpegName(name) && !HasJpegEndMarker(full)) AddRow(full);
+      if (IsJpegName(entry.name.c_str()) && !HasJpegEndMarker(full)) AddRow(full);
       window_.SetStatusText(ProgressText(window_.RowCount(), run_.fileCount));
       window_.ProcessMessages();
     }
   }
 
-  static bool IsFolderEntry(const dirent& entry, const std::string& full) {
-    if (entry.d_type == DT_DIR) return true;
-    if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return false;
+  static bool IsFolderEntry(const Entry& entry, const std::string& full) {
+    if (entry.type == DT_DIR) return true;
+    if (entry.type != DT_LNK && entry.type != DT_UNKNOWN) return false;
     return IsFolder(full);  // follows links: a link to a folder is a folder
+  }
+
+  void Unreadable(const std::string& folder, int error) {
+    ++run_.unreadableFolders;
+    window_.ReportUnreadableFolder(folder, error);
   }
 
   void AddRow(const std::string& path) {
     try {
-      std::optional<RgbImage> thumbnail = MakeThumbnail(path, kThumbnailSize, kThumbnailSize);
+      // A big file keeps the window alive and the cancel button working.
+      const auto keepGoing = [this] {
+        window_.ProcessMessages();
+        return !run_.cancelRequested.load(std::memory_order_relaxed);
+      };
+      std::optional<RgbImage> thumbnail = MakeThumbnail(path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing);
       if (!thumbnail) {
         window_.ProcessMessages();
         return;
@@ -105,7 +143,6 @@ class Walker {
 
   ScanRun& run_;
   ScanWindow& window_;
-  std::vector<FolderId> path_;
 };
 
 }  // namespace
@@ -125,7 +162,7 @@ bool IsJpegName(const char* name) {
 }
 
 void ScanFolder(const std::string& folder, ScanRun& run, ScanWindow& window) {
-  Walker(run, window).Walk(folder);
+  Walker(run, window).Walk(folder, true);
 }
 
 void ScanFile(const std::string& path, ScanRun& run, ScanWindow& window) { Walker(run, window).TestFile(path); }
@@ -137,6 +174,11 @@ QString ProgressText(int64_t rows, int64_t files) {
 QString FinalText(int64_t rows, int64_t files) {
   return ProgressText(rows, files) +
          (rows > 0 ? QStringLiteral(" 検出しました") : QStringLiteral(" 該当ありません"));
+}
+
+QString UnreadableFoldersText(int64_t folders) {
+  if (folders <= 0) return {};
+  return QStringLiteral("（開けないフォルダ ") + FormatNumber(folders) + QStringLiteral("）");
 }
 
 }  // namespace yuragi

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <QString>
 #include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "platform/rgb_image.h"
 
@@ -29,15 +33,25 @@ class ScanWindow {
   virtual int64_t RowCount() const = 0;
   virtual void SetStatusText(const QString& text) = 0;
   virtual void ProcessMessages() = 0;
+  // A folder the walk could not enter (error is an errno value).
+  virtual void ReportUnreadableFolder(const std::string& /*path*/, int /*error*/) {}
 };
 
 struct ScanRun {
   explicit ScanRun(const std::atomic<bool>& cancel) : cancelRequested(cancel) {}
   const std::atomic<bool>& cancelRequested;
-  int64_t fileCount = 0;  // every non-folder entry visited
+  int64_t fileCount = 0;          // every non-folder entry visited
+  int64_t unreadableFolders = 0;  // folders that could not be entered
+
+  // The walk's own memory: every folder entered (device, inode), so each is
+  // walked once per run however many links lead to it.
+  std::set<std::pair<dev_t, ino_t>> entered;
+  std::optional<std::set<dev_t>> pseudoDevices;
 };
 
-// Walks depth first in the file system's order; never raises.
+// Walks depth first in the file system's order. Holds no folder open while
+// it descends, enters no kernel pseudo file system (proc, sysfs, ...) and
+// never raises for file-system or picture problems.
 void ScanFolder(const std::string& folder, ScanRun& run, ScanWindow& window);
 
 // Counts and tests one file as the walk would.
@@ -48,5 +62,8 @@ bool IsJpegName(const char* name);
 
 QString ProgressText(int64_t rows, int64_t files);  // "3 / 1,204"
 QString FinalText(int64_t rows, int64_t files);     // "2 / 5 検出しました"
+// Appended to the final text when folders could not be entered:
+// "（開けないフォルダ 3）"; empty for 0.
+QString UnreadableFoldersText(int64_t folders);
 
 }  // namespace yuragi

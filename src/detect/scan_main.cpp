@@ -58,7 +58,8 @@ constexpr char kHelp[] =
     "place while it is a terminal, and at the end the result as the window's\n"
     "status bar shows it (for example \"2 / 5 検出しました\"). Ctrl-C stops\n"
     "the walk; what was found so far is still printed, followed by a line\n"
-    "saying that the walk was interrupted.\n"
+    "saying that the walk was interrupted. A folder that cannot be entered\n"
+    "is named on standard error, and the walk goes on.\n"
     "\n"
     "Exit status: 0 nothing listed, 1 at least one file listed,\n"
     "2 usage error or a path that does not exist, 130 interrupted by Ctrl-C\n"
@@ -90,6 +91,11 @@ class ConsoleScan final : public ScanWindow {
   }
 
   void ProcessMessages() override {}
+
+  void ReportUnreadableFolder(const std::string& path, int error) override {
+    ClearProgress();
+    std::fprintf(stderr, "yuragimaru-scan: %s: cannot enter: %s\n", path.c_str(), std::strerror(error));
+  }
 
   void ClearProgress() {
     if (!progressShown_) return;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
@@ -13,6 +14,7 @@
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace yuragi {
 
@@ -35,14 +37,120 @@ void EmitMessage(j_common_ptr cinfo, int level) {
   if (level < 0) ++cinfo->err->num_warnings;
 }
 
+// Feeds the decoder from an open file in blocks. A trailing hole (a file
+// preallocated to its full size by a download that then stopped) ends the
+// data, as the end of the file would: the rest is zeros nobody wrote.
+struct FileSource {
+  jpeg_source_mgr pub{};
+  int fd = -1;
+  off_t position = 0;
+  off_t dataEnd = 0;
+  const std::function<bool()>* keepGoing = nullptr;
+  int blocksSinceCheck = 0;
+  uint8_t buffer[64 * 1024];
+};
+
+constexpr int kBlocksPerCheck = 64;  // 4 MB
+
+boolean FillFileBuffer(j_decompress_ptr cinfo) {
+  auto* source = reinterpret_cast<FileSource*>(cinfo->src);
+  ssize_t n = 0;
+  if (source->keepGoing && *source->keepGoing && ++source->blocksSinceCheck >= kBlocksPerCheck) {
+    source->blocksSinceCheck = 0;
+    if (!(*source->keepGoing)()) source->dataEnd = source->position;
+  }
+  if (source->position < source->dataEnd) {
+    const off_t left = source->dataEnd - source->position;
+    const size_t want = left < off_t(sizeof source->buffer) ? size_t(left) : sizeof source->buffer;
+    n = ::pread(source->fd, source->buffer, want, source->position);
+  }
+  if (n <= 0) {
+    // As the library's own sources do: warn and supply an end-of-image marker.
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    source->buffer[0] = 0xFF;
+    source->buffer[1] = JPEG_EOI;
+    n = 2;
+    source->dataEnd = source->position;  // nothing more will be read
+  } else {
+    source->position += n;
+  }
+  source->pub.next_input_byte = source->buffer;
+  source->pub.bytes_in_buffer = size_t(n);
+  return TRUE;
+}
+
+void SkipFileData(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  auto* source = reinterpret_cast<FileSource*>(cinfo->src);
+  if (size_t(count) <= source->pub.bytes_in_buffer) {
+    source->pub.next_input_byte += count;
+    source->pub.bytes_in_buffer -= size_t(count);
+    return;
+  }
+  source->position += off_t(size_t(count) - source->pub.bytes_in_buffer);
+  source->pub.bytes_in_buffer = 0;
+}
+
+void NoOp(j_decompress_ptr) {}
+
+// Where the data ends: the file's size, or the start of a hole that runs to
+// the end of the file.
+off_t DataEnd(int fd, off_t size) {
+  off_t hole = ::lseek(fd, 0, SEEK_HOLE);
+  for (int i = 0; i < 64 && hole >= 0 && hole < size; ++i) {
+    const off_t data = ::lseek(fd, hole, SEEK_DATA);
+    if (data < 0) return hole;  // only a hole follows
+    hole = ::lseek(fd, data, SEEK_HOLE);
+  }
+  return size;
+}
+
+// Where decoded rows go: a whole picture, or a scaler that keeps only the
+// output. Begin is told the decoded size before the first row.
+class RowSink {
+ public:
+  virtual ~RowSink() = default;
+  virtual void Begin(int width, int height) = 0;
+  virtual void Row(int y, const uint8_t* rgb) = 0;
+};
+
+class PictureSink final : public RowSink {
+ public:
+  void Begin(int width, int height) override {
+    image.width = width;
+    image.height = height;
+    image.pixels.assign(size_t(width) * size_t(height) * 3, 0);  // rows that never come stay black
+  }
+  void Row(int y, const uint8_t* rgb) override {
+    const size_t stride = size_t(image.width) * 3;
+    std::copy(rgb, rgb + stride, image.pixels.begin() + ptrdiff_t(size_t(y) * stride));
+  }
+  RgbImage image;
+};
+
+class ScalingSink final : public RowSink {
+ public:
+  ScalingSink(int width, int height) : width_(width), height_(height) {}
+  void Begin(int width, int height) override { scaler_ = std::make_unique<RowScaler>(width, height, width_, height_); }
+  void Row(int, const uint8_t* rgb) override { scaler_->AddRow(rgb); }
+  RgbImage Finish() { return scaler_ ? scaler_->Finish() : RgbImage{}; }
+
+ private:
+  int width_;
+  int height_;
+  std::unique_ptr<RowScaler> scaler_;
+};
+
 // Everything the decode touches after setjmp lives here, outside the
 // frame that calls setjmp, and is freed by the destructor on every path.
 struct Session {
   jpeg_decompress_struct cinfo{};
   ErrorManager errors{};
   bool created = false;
-  RgbImage image;
+  std::unique_ptr<UniqueFd> file;
+  std::unique_ptr<FileSource> source;
   std::vector<uint8_t> row;
+  std::vector<uint8_t> rgb;
 
   ~Session() {
     if (created) jpeg_destroy_decompress(&cinfo);
@@ -68,14 +176,14 @@ int ChooseScale(const jpeg_decompress_struct& cinfo, const DecodeRequest& reques
   return m;
 }
 
-void ConvertRow(const Session& s, const uint8_t* in, uint8_t* out) {
-  const int width = int(s.cinfo.output_width);
-  if (s.cinfo.out_color_space == JCS_GRAYSCALE) {
+void ConvertRow(const jpeg_decompress_struct& cinfo, const uint8_t* in, uint8_t* out) {
+  const int width = int(cinfo.output_width);
+  if (cinfo.out_color_space == JCS_GRAYSCALE) {
     for (int x = 0; x < width; ++x) out[x * 3] = out[x * 3 + 1] = out[x * 3 + 2] = in[x];
     return;
   }
   // Adobe writes CMYK inverted; others store plain ink values.
-  const bool inverted = s.cinfo.saw_Adobe_marker;
+  const bool inverted = cinfo.saw_Adobe_marker;
   for (int x = 0; x < width; ++x) {
     int c = in[x * 4], m = in[x * 4 + 1], y = in[x * 4 + 2], k = in[x * 4 + 3];
     if (!inverted) {
@@ -90,7 +198,10 @@ void ConvertRow(const Session& s, const uint8_t* in, uint8_t* out) {
   }
 }
 
-bool Run(Session& s, const uint8_t* data, size_t size, const DecodeRequest& request) {
+// The source is set up by the caller (memory or file) once the session
+// exists; everything else is shared.
+template <typename SetSource>
+bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink& sink) {
   jpeg_decompress_struct& cinfo = s.cinfo;
   cinfo.err = jpeg_std_error(&s.errors.pub);
   s.errors.pub.error_exit = ErrorExit;
@@ -101,8 +212,13 @@ bool Run(Session& s, const uint8_t* data, size_t size, const DecodeRequest& requ
   s.created = true;
   // A header can announce far more than the file holds; cap the work space.
   cinfo.mem->max_memory_to_use = 768L * 1024 * 1024;
-  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+  setSource(cinfo);
   jpeg_read_header(&cinfo, TRUE);
+  if (int64_t(cinfo.image_width) * int64_t(cinfo.image_height) > kMaxSourcePixels) {
+    std::snprintf(s.errors.message, sizeof s.errors.message, "picture too large (%ux%u)", cinfo.image_width,
+                  cinfo.image_height);
+    return false;
+  }
 
   switch (cinfo.jpeg_color_space) {
     case JCS_GRAYSCALE:
@@ -120,25 +236,67 @@ bool Run(Session& s, const uint8_t* data, size_t size, const DecodeRequest& requ
   cinfo.scale_denom = 8;
   jpeg_calc_output_dimensions(&cinfo);
   if (int64_t(cinfo.output_width) * int64_t(cinfo.output_height) > kMaxDecodedPixels) {
-    std::snprintf(s.errors.message, sizeof s.errors.message, "picture too large (%ux%u)",
-                  cinfo.image_width, cinfo.image_height);
+    std::snprintf(s.errors.message, sizeof s.errors.message, "picture too large (%ux%u)", cinfo.image_width,
+                  cinfo.image_height);
     return false;
   }
   jpeg_start_decompress(&cinfo);
 
-  s.image.width = int(cinfo.output_width);
-  s.image.height = int(cinfo.output_height);
-  s.image.pixels.resize(size_t(s.image.width) * size_t(s.image.height) * 3);
+  sink.Begin(int(cinfo.output_width), int(cinfo.output_height));
   const bool direct = cinfo.out_color_space == JCS_RGB;
-  if (!direct) s.row.resize(size_t(cinfo.output_width) * size_t(cinfo.output_components));
-  const size_t stride = size_t(s.image.width) * 3;
+  s.row.resize(size_t(cinfo.output_width) * size_t(cinfo.output_components));
+  if (!direct) s.rgb.resize(size_t(cinfo.output_width) * 3);
   while (cinfo.output_scanline < cinfo.output_height) {
-    uint8_t* target = s.image.pixels.data() + size_t(cinfo.output_scanline) * stride;
-    JSAMPROW rowPointer = direct ? target : s.row.data();
+    const int y = int(cinfo.output_scanline);
+    JSAMPROW rowPointer = s.row.data();
     if (jpeg_read_scanlines(&cinfo, &rowPointer, 1) != 1) break;
-    if (!direct) ConvertRow(s, s.row.data(), target);
+    if (!direct) ConvertRow(cinfo, s.row.data(), s.rgb.data());
+    sink.Row(y, direct ? s.row.data() : s.rgb.data());
   }
-  jpeg_finish_decompress(&cinfo);
+  // No jpeg_finish_decompress: it would read on to the end-of-image marker,
+  // through whatever a damaged or padded file holds after the picture.
+  return true;
+}
+
+void MemorySource(jpeg_decompress_struct& cinfo, const uint8_t* data, size_t size) {
+  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+}
+
+// Opens a regular file for the decoder; non-blocking, so a FIFO named like
+// a picture cannot stall the walk.
+bool OpenFile(Session& s, const std::string& path, const std::function<bool()>& keepGoing, std::string* error) {
+  s.file = std::make_unique<UniqueFd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat st {};
+  if (!*s.file || ::fstat(s.file->get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (error) *error = "cannot read file";
+    return false;
+  }
+  if (st.st_size == 0) {
+    if (error) *error = "empty file";
+    return false;
+  }
+  s.source = std::make_unique<FileSource>();
+  FileSource& source = *s.source;
+  source.fd = s.file->get();
+  source.dataEnd = DataEnd(source.fd, st.st_size);
+  source.keepGoing = &keepGoing;
+  source.pub.init_source = NoOp;
+  source.pub.fill_input_buffer = FillFileBuffer;
+  source.pub.skip_input_data = SkipFileData;
+  source.pub.resync_to_restart = jpeg_resync_to_restart;
+  source.pub.term_source = NoOp;
+  return true;
+}
+
+bool DecodeFileInto(const std::string& path, const DecodeRequest& request, const std::function<bool()>& keepGoing,
+                    RowSink& sink, std::string* error) {
+  auto session = std::make_unique<Session>();
+  if (!OpenFile(*session, path, keepGoing, error)) return false;
+  jpeg_source_mgr* source = &session->source->pub;
+  if (!Run(*session, [source](jpeg_decompress_struct& cinfo) { cinfo.src = source; }, request, sink)) {
+    if (error) *error = session->errors.message;
+    return false;
+  }
   return true;
 }
 
@@ -151,50 +309,28 @@ std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeReque
     return std::nullopt;
   }
   auto session = std::make_unique<Session>();
-  if (!Run(*session, data, size, request)) {
+  PictureSink sink;
+  if (!Run(*session, [&](jpeg_decompress_struct& cinfo) { MemorySource(cinfo, data, size); }, request, sink)) {
     if (error) *error = session->errors.message;
     return std::nullopt;
   }
-  return std::move(session->image);
+  return std::move(sink.image);
 }
-
-namespace {
-
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-  // Non-blocking, so a FIFO named like a picture cannot stall the walk.
-  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!file) return false;
-  const int fd = file.get();
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  bytes.resize(size_t(st.st_size));
-  size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-    if (n < 0) return false;
-    if (n == 0) break;
-    got += size_t(n);
-  }
-  bytes.resize(got);
-  return true;
-}
-
-}  // namespace
 
 std::optional<RgbImage> DecodeJpegFile(const std::string& path, DecodeRequest request,
                                        std::string* error) {
-  std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(path, bytes)) {
-    if (error) *error = "cannot read file";
-    return std::nullopt;
-  }
-  return DecodeJpeg(bytes.data(), bytes.size(), request, error);
+  PictureSink sink;
+  if (!DecodeFileInto(path, request, nullptr, sink, error)) return std::nullopt;
+  return std::move(sink.image);
 }
 
-std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height) {
-  std::optional<RgbImage> decoded = DecodeJpegFile(path, DecodeRequest{width, height});
-  if (!decoded) return std::nullopt;
-  return ResizeSmooth(*decoded, width, height);
+std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height, std::string* error,
+                                      const std::function<bool()>& keepGoing) {
+  ScalingSink sink(width, height);
+  if (!DecodeFileInto(path, DecodeRequest{width, height}, keepGoing, sink, error)) return std::nullopt;
+  RgbImage thumbnail = sink.Finish();
+  if (thumbnail.empty()) return std::nullopt;
+  return thumbnail;
 }
 
 }  // namespace yuragi

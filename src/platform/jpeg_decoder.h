@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,9 @@ namespace yuragi {
 // Pictures announcing more than this many pixels at the chosen scale are
 // decoded smaller (DCT scaling) or refused, never allowed to eat memory.
 inline constexpr int64_t kMaxDecodedPixels = 100'000'000;
+// Headers announcing more pixels than this (16384 x 16384) are refused
+// outright: no camera or scanner makes them, a damaged or hostile file does.
+inline constexpr int64_t kMaxSourcePixels = int64_t(16384) * 16384;
 
 struct DecodeRequest {
   // Smallest size the decoded picture must still cover; 0 x 0 = full size.
@@ -24,10 +28,18 @@ struct DecodeRequest {
 // when asked, the library's message.
 std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeRequest request = {},
                                    std::string* error = nullptr);
+// Reads the file as the decoder needs it, a block at a time: never a copy
+// of the whole file.
 std::optional<RgbImage> DecodeJpegFile(const std::string& path, DecodeRequest request = {},
                                        std::string* error = nullptr);
 
-// Decodes small and scales smoothly to exactly width x height (stretched).
-std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height);
+// Decodes at the smallest DCT scale that still covers width x height and
+// scales each row as it comes to exactly width x height (stretched): the
+// memory used depends on the thumbnail, not on the picture's size.
+// keepGoing, when given, is called every few megabytes read, so a caller
+// can keep its window alive; false ends the data there, as a cut would.
+std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height,
+                                      std::string* error = nullptr,
+                                      const std::function<bool()>& keepGoing = nullptr);
 
 }  // namespace yuragi

@@ -5,15 +5,7 @@
 
 namespace yuragi {
 
-namespace {
-
-// Weights of source samples for each destination sample along one axis.
-struct Tap {
-  int first = 0;
-  std::vector<float> weights;
-};
-
-std::vector<Tap> AxisTaps(int from, int to) {
+std::vector<RowScaler::Tap> RowScaler::AxisTaps(int from, int to) {
   std::vector<Tap> taps(static_cast<size_t>(to));
   const double scale = double(from) / double(to);
   for (int i = 0; i < to; ++i) {
@@ -47,53 +39,72 @@ std::vector<Tap> AxisTaps(int from, int to) {
   return taps;
 }
 
-}  // namespace
-
-RgbImage ResizeSmooth(const RgbImage& source, int width, int height) {
-  RgbImage out;
-  if (source.empty() || width <= 0 || height <= 0) return out;
-  const std::vector<Tap> xs = AxisTaps(source.width, width);
-  const std::vector<Tap> ys = AxisTaps(source.height, height);
-
-  // Horizontal pass into floats, then vertical pass into bytes.
-  std::vector<float> rows(size_t(source.height) * size_t(width) * 3);
-  for (int y = 0; y < source.height; ++y) {
-    const uint8_t* in = source.pixels.data() + size_t(y) * size_t(source.width) * 3;
-    float* dst = rows.data() + size_t(y) * size_t(width) * 3;
-    for (int x = 0; x < width; ++x) {
-      const Tap& tap = xs[size_t(x)];
-      float r = 0, g = 0, b = 0;
-      const uint8_t* p = in + size_t(tap.first) * 3;
-      for (float w : tap.weights) {
-        r += w * p[0];
-        g += w * p[1];
-        b += w * p[2];
-        p += 3;
-      }
-      dst[x * 3] = r;
-      dst[x * 3 + 1] = g;
-      dst[x * 3 + 2] = b;
+RowScaler::RowScaler(int sourceWidth, int sourceHeight, int width, int height)
+    : sourceWidth_(sourceWidth), sourceHeight_(sourceHeight), width_(width), height_(height) {
+  if (sourceWidth_ <= 0 || sourceHeight_ <= 0 || width_ <= 0 || height_ <= 0) {
+    width_ = height_ = 0;
+    return;
+  }
+  columns_ = AxisTaps(sourceWidth_, width_);
+  const std::vector<Tap> rows = AxisTaps(sourceHeight_, height_);
+  for (int target = 0; target < height_; ++target) {
+    const Tap& tap = rows[size_t(target)];
+    for (size_t k = 0; k < tap.weights.size(); ++k) {
+      shares_.push_back(Share{tap.first + int(k), target, tap.weights[k]});
     }
   }
-  out.width = width;
-  out.height = height;
-  out.pixels.resize(size_t(width) * size_t(height) * 3);
-  const size_t stride = size_t(width) * 3;
-  std::vector<float> acc(stride);
-  for (int y = 0; y < height; ++y) {
-    const Tap& tap = ys[size_t(y)];
-    std::fill(acc.begin(), acc.end(), 0.0f);
-    const float* row = rows.data() + size_t(tap.first) * stride;
+  // Stable: each output row keeps adding its sources top to bottom.
+  std::stable_sort(shares_.begin(), shares_.end(),
+                   [](const Share& a, const Share& b) { return a.source < b.source; });
+  scaledRow_.resize(size_t(width_) * 3);
+  sums_.assign(size_t(width_) * size_t(height_) * 3, 0.0f);
+}
+
+void RowScaler::AddRow(const uint8_t* rgb) {
+  if (width_ == 0 || nextRow_ >= sourceHeight_) return;
+  const int y = nextRow_++;
+  while (nextShare_ < shares_.size() && shares_[nextShare_].source < y) ++nextShare_;
+  if (nextShare_ == shares_.size() || shares_[nextShare_].source != y) return;  // no output row needs it
+  for (int x = 0; x < width_; ++x) {
+    const Tap& tap = columns_[size_t(x)];
+    float r = 0, g = 0, b = 0;
+    const uint8_t* p = rgb + size_t(tap.first) * 3;
     for (float w : tap.weights) {
-      for (size_t i = 0; i < stride; ++i) acc[i] += w * row[i];
-      row += stride;
+      r += w * p[0];
+      g += w * p[1];
+      b += w * p[2];
+      p += 3;
     }
-    uint8_t* dst = out.pixels.data() + size_t(y) * stride;
-    for (size_t i = 0; i < stride; ++i) {
-      dst[i] = uint8_t(std::clamp(int(std::lround(acc[i])), 0, 255));
-    }
+    scaledRow_[size_t(x) * 3] = r;
+    scaledRow_[size_t(x) * 3 + 1] = g;
+    scaledRow_[size_t(x) * 3 + 2] = b;
+  }
+  const size_t stride = size_t(width_) * 3;
+  for (; nextShare_ < shares_.size() && shares_[nextShare_].source == y; ++nextShare_) {
+    const Share& share = shares_[nextShare_];
+    float* sum = sums_.data() + size_t(share.target) * stride;
+    for (size_t i = 0; i < stride; ++i) sum[i] += share.weight * scaledRow_[i];
+  }
+}
+
+RgbImage RowScaler::Finish() {
+  RgbImage out;
+  if (width_ == 0) return out;
+  out.width = width_;
+  out.height = height_;
+  out.pixels.resize(sums_.size());
+  for (size_t i = 0; i < sums_.size(); ++i) {
+    out.pixels[i] = uint8_t(std::clamp(int(std::lround(sums_[i])), 0, 255));
   }
   return out;
+}
+
+RgbImage ResizeSmooth(const RgbImage& source, int width, int height) {
+  if (source.empty() || width <= 0 || height <= 0) return {};
+  RowScaler scaler(source.width, source.height, width, height);
+  const size_t stride = size_t(source.width) * 3;
+  for (int y = 0; y < source.height; ++y) scaler.AddRow(source.pixels.data() + size_t(y) * stride);
+  return scaler.Finish();
 }
 
 }  // namespace yuragi

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QTest>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -34,10 +34,17 @@ class WindowTest : public ::testing::Test {
     return *form;
   }
 
-  static void Settle(int ms = 20) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  // Handles what is already queued (layout, resize, show), without waiting.
+  static void Settle() {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+  }
+
+  // Processes events until the condition holds; false only after a limit
+  // generous enough for a loaded machine.
+  template <typename Condition>
+  static bool WaitFor(Condition condition, int limitMs = 30000) {
+    return QTest::qWaitFor(condition, limitMs);
   }
 
   QString Path(const QString& name) const { return dir.path() + QLatin1Char('/') + name; }
