@@ -190,6 +190,16 @@ TEST_F(MainWindow, AcceleratorsReachTheirButtons) {
   EXPECT_EQ(prompts.shown.size(), 2u);
 }
 
+TEST_F(MainWindow, CtrlQEndsTheProgramAsAltF4Does) {
+  TForm1& f = Open();
+  EXPECT_EQ(f.Exit1->shortcuts(), (QList<QKeySequence>{QKeySequence("Alt+F4"), QKeySequence("Ctrl+Q")}));
+  f.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+  f.Edit1->setFocus();
+  QTest::keyClick(f.windowHandle(), Qt::Key_Q, Qt::ControlModifier);
+  QTRY_VERIFY_WITH_TIMEOUT(!f.isVisible(), 10000);
+}
+
 TEST_F(MainWindow, AFailureInAHandlerIsReportedAndTheProgramGoesOn) {
   TForm1& f = Open();
   f.RunHandler([] { throw std::runtime_error("ファイル \"x\" を作成できません。"); });
