@@ -10,6 +10,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QHeaderView>
+#include <QScrollBar>
+#include <QSplitter>
+#include <set>
 #include <QTreeView>
 
 #include "detect/detection_list_view.h"
@@ -205,4 +208,81 @@ TEST_F(DetectionList, TabFromTheFolderTreeReachesTheList) {
   QTest::keyClick(f.windowHandle(), Qt::Key_Tab);
   EXPECT_EQ(QApplication::focusWidget(), f.ListView1->CurrentView())
       << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none");
+}
+
+namespace {
+
+// The small-icon cells of every row: none may lie over another or reach
+// past the view's right edge.
+std::vector<QRect> SmallIconCells(TForm1& f) {
+  QAbstractItemView* view = f.ListView1->CurrentView();
+  std::vector<QRect> cells;
+  for (int row = 0; row < f.ListModel->rowCount(); ++row) {
+    const QRect cell = view->visualRect(f.ListModel->index(row, 0));
+    for (const QRect& other : cells) EXPECT_FALSE(cell.intersects(other)) << row;
+    EXPECT_LE(cell.right() + view->horizontalScrollBar()->value(), view->viewport()->width()) << row;
+    cells.push_back(cell);
+  }
+  return cells;
+}
+
+// A row as a run adds it, with the JPEG file icon.
+void AddWithIcon(TForm1& f, const QString& path, const QString& size) {
+  f.ListModel->Append({path.toUtf8(), path, size, QString("2007/05/12 9:04:22"), QIcon(f.ImageList2.front())});
+}
+
+// Room for the icon and the whole name.
+bool Whole(TForm1& f, int row, const QRect& cell) {
+  const QAbstractItemView* view = f.ListView1->CurrentView();
+  return view->fontMetrics().horizontalAdvance(f.ListModel->At(row).caption) + view->iconSize().width() <= cell.width();
+}
+
+}  // namespace
+
+TEST_F(DetectionList, SmallIconsGiveEveryNameACellOfItsOwn) {
+  TForm1& f = Open();
+  f.PageControl1->setCurrentIndex(1);
+  f.ListView1->setEnabled(true);
+  for (int i = 0; i < 12; ++i) AddWithIcon(f, QString("/s/%1.jpg").arg(i), " 1");
+  f.Popup1vsSmallIcon->trigger();
+  Settle();
+  std::vector<QRect> cells = SmallIconCells(f);
+  std::set<int> columns;
+  for (size_t row = 0; row < cells.size(); ++row) {
+    EXPECT_TRUE(Whole(f, int(row), cells[row])) << row;
+    columns.insert(cells[row].x());
+  }
+  EXPECT_GT(columns.size(), 2u) << "short names sit side by side";
+
+  // A longer name arriving during a run widens every cell to hold it.
+  AddWithIcon(f, "/saved/img.example/photos/2024/" + QString(40, 'n') + ".jpg", " 2");
+  Settle();
+  cells = SmallIconCells(f);
+  for (size_t row = 0; row < cells.size(); ++row) EXPECT_TRUE(Whole(f, int(row), cells[row])) << row;
+  EXPECT_EQ(cells.front().width(), cells.back().width());
+
+  // A name wider than the view: one column, each name elided in its cell.
+  AddWithIcon(f, "/" + QString(400, 'w') + "/far.jpg", " 3");
+  Settle();
+  cells = SmallIconCells(f);
+  for (const QRect& cell : cells) EXPECT_EQ(cell.x(), cells.front().x());
+  EXPECT_FALSE(Whole(f, int(cells.size()) - 1, cells.back()));
+
+  // A narrower view keeps the rule; removing the long rows gives room back.
+  f.Splitter1->setSizes({700, 300});
+  Settle();
+  SmallIconCells(f);
+  f.Splitter1->setSizes({200, 800});
+  f.ListModel->Remove(f.ListModel->rowCount() - 1);
+  f.ListModel->Remove(f.ListModel->rowCount() - 1);
+  Settle();
+  columns.clear();
+  for (const QRect& cell : SmallIconCells(f)) columns.insert(cell.x());
+  EXPECT_GT(columns.size(), 2u);
+
+  // The other styles keep their own layout.
+  f.Popup1vsList->trigger();
+  Settle();
+  const QRect listed = f.ListView1->CurrentView()->visualRect(f.ListModel->index(0, 0));
+  EXPECT_LT(listed.width(), cells.front().width());
 }

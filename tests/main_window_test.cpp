@@ -17,6 +17,7 @@
 #include "widgets/folder_tree.h"
 #include "widgets/image_view.h"
 #include "platform/paths.h"
+#include "platform/time_format.h"
 #include "widgets/tab_bar.h"
 #include "window_fixture.h"
 
@@ -176,6 +177,27 @@ TEST_F(MainWindow, ClockShowsTheJapaneseDateWithinATick) {
   EXPECT_EQ(f.Timer1->interval(), 100);
 }
 
+TEST_F(MainWindow, TheClockPanelHoldsItsWholeTextInAnyLocale) {
+  for (const QLocale& locale : {QLocale(QLocale::Japanese, QLocale::Japan), QLocale(QLocale::English),
+                                QLocale(QLocale::German, QLocale::Germany)}) {
+    SCOPED_TRACE(locale.name().toStdString());
+    QLocale::setDefault(locale);
+    TForm1& f = Open();
+    QLabel* clock = f.StatusPanel0;
+    EXPECT_GE(clock->width(), 160);
+    EXPECT_EQ(clock->width(), clock->minimumWidth()) << "the panel gives way to the window's width";
+    // Every day of the week, at the widest time of day.
+    for (int day = 0; day < 7; ++day) {
+      const QString text = FormatClock(QDateTime(QDate(2026, 12, 7).addDays(day), QTime(20, 58, 58)));
+      EXPECT_LE(clock->fontMetrics().horizontalAdvance(text), clock->contentsRect().width()) << text.toStdString();
+    }
+    EXPECT_LE(clock->fontMetrics().horizontalAdvance(clock->text()), clock->contentsRect().width());
+    EXPECT_TRUE(f.StatusBar1->rect().contains(clock->geometry()));
+    form.reset();
+  }
+  QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+}
+
 TEST_F(MainWindow, AcceleratorsReachTheirButtons) {
   TForm1& f = Open();
   f.activateWindow();
@@ -188,6 +210,16 @@ TEST_F(MainWindow, AcceleratorsReachTheirButtons) {
   QTest::keyClick(f.windowHandle(), Qt::Key_O, Qt::ControlModifier);  // Open1, Ctrl+O
   EXPECT_TRUE(WaitFor([&] { return prompts.shown.size() == 2; }));
   EXPECT_EQ(prompts.shown.size(), 2u);
+}
+
+TEST_F(MainWindow, CtrlQEndsTheProgramAsAltF4Does) {
+  TForm1& f = Open();
+  EXPECT_EQ(f.Exit1->shortcuts(), (QList<QKeySequence>{QKeySequence("Alt+F4"), QKeySequence("Ctrl+Q")}));
+  f.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+  f.Edit1->setFocus();
+  QTest::keyClick(f.windowHandle(), Qt::Key_Q, Qt::ControlModifier);
+  QTRY_VERIFY_WITH_TIMEOUT(!f.isVisible(), 10000);
 }
 
 TEST_F(MainWindow, AFailureInAHandlerIsReportedAndTheProgramGoesOn) {

@@ -217,6 +217,29 @@ TEST_F(Refetch, CancelKeepsWhatArrivedWhenItLoads) {
   EXPECT_TRUE(CancelRequested);
 }
 
+TEST_F(Refetch, ACancelledOpenDialogTakesTheNewPreviewWithItsSizeAndSaving) {
+  const QString target = Target("pic.jpg");
+  TForm1& f = OpenOn(target);
+  f.ReGetBtn->click();
+  ASSERT_FALSE(f.Image2->isHidden());
+  ASSERT_TRUE(SaveControls(f));
+  prompts.files = {QString()};
+  f.Open1->trigger();  // Ctrl+O, then Esc
+  ASSERT_EQ(prompts.shown.back().kind, "open");
+  EXPECT_TRUE(f.Image2->isHidden());
+  EXPECT_FALSE(f.Image2->isEnabled());
+  EXPECT_TRUE(f.GroupBox5->title().isEmpty());
+  EXPECT_FALSE(SaveControls(f));
+  // The target and its old picture stay, and can be fetched again.
+  EXPECT_EQ(TargetPath, target);
+  EXPECT_FALSE(f.Image1->isHidden());
+  EXPECT_FALSE(f.GroupBox4->title().isEmpty());
+  EXPECT_TRUE(f.ReGetBtn->isEnabled());
+  f.ReGetBtn->click();
+  EXPECT_FALSE(f.Image2->isHidden());
+  EXPECT_TRUE(SaveControls(f));
+}
+
 TEST_F(Refetch, ClosingDuringATransferEndsItFirst) {
   TForm1& f = OpenOn(Target("slow.jpg"));
   bool openInside = false;

@@ -1,3 +1,4 @@
+#include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -9,12 +10,14 @@
 #include "platform/instance_activation.h"
 #include "platform/prompts.h"
 #include "platform/single_instance.h"
+#include "platform/toolkit_translations.h"
 #include "widgets/window_font.h"
 
 using namespace yuragi;
 
 int main(int argc, char** argv) {
   Application app(argc, argv);
+  const auto translations = InstallToolkitTranslations(QLocale::system());
   app.setWindowIcon(ProgramIcon());
   app.setFont(WindowFont());
   const QString executable = QCoreApplication::applicationFilePath();

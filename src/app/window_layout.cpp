@@ -1,4 +1,5 @@
 // The controls of the main window, placed as the window layout gives them.
+#include <QDateTime>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -9,10 +10,12 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/main_window.h"
 #include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
+#include "platform/time_format.h"
 #include "widgets/image_view.h"
 #include "widgets/tab_bar.h"
 
@@ -43,6 +46,29 @@ void FillPathRow(QGroupBox* box, QLineEdit* edit, QPushButton* button, int top, 
   row->addWidget(button);
 }
 
+// The clock's panel: at least its layout width, and wide enough for the
+// clock on any day of the week in the panel's font and the locale's names,
+// counting every digit as the widest one.
+int ClockPanelWidth(const QLabel* panel) {
+  const QFontMetrics metrics(panel->font());
+  QChar widest = QLatin1Char('0');
+  for (char digit = '0'; digit <= '9'; ++digit) {
+    if (metrics.horizontalAdvance(QLatin1Char(digit)) > metrics.horizontalAdvance(widest)) {
+      widest = QLatin1Char(digit);
+    }
+  }
+  int text = 0;
+  for (int day = 0; day < 7; ++day) {
+    QString sample = FormatClock(QDateTime(QDate(2026, 12, 7).addDays(day), QTime(12, 0)));
+    for (QChar& c : sample) {
+      if (c.isDigit()) c = widest;
+    }
+    text = std::max(text, metrics.horizontalAdvance(sample));
+  }
+  const int padding = 2 * (panel->frameWidth() + panel->margin()) + metrics.averageCharWidth();
+  return std::max(160, text + padding);
+}
+
 }  // namespace
 
 void TForm1::CreateStatusBar() {
@@ -51,14 +77,14 @@ void TForm1::CreateStatusBar() {
   StatusBar1->setSizeGripEnabled(true);
   StatusPanel0 = new QLabel(StatusBar1);
   StatusPanel1 = new QLabel(StatusBar1);
-  StatusPanel0->setFixedWidth(160);
-  StatusPanel1->setFixedWidth(450);
   for (QLabel* panel : {StatusPanel0, StatusPanel1}) {
     panel->setAlignment(Qt::AlignCenter);
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
     StatusBar1->addWidget(panel);
   }
+  StatusPanel0->setFixedWidth(ClockPanelWidth(StatusPanel0));
+  StatusPanel1->setFixedWidth(450);
   setStatusBar(StatusBar1);
 }
 

@@ -29,6 +29,8 @@ void TForm1::CreateMainMenu() {
   StartUp1 = Item(N1, QStringLiteral("スタートアップ登録(&S)"));
   StartMenu1 = Item(N1, QStringLiteral("スタートメニュー登録(&M)"));
   Exit1 = Item(File1, QStringLiteral("終了(&X)"), QKeySequence(Qt::ALT | Qt::Key_F4));
+  // Ctrl+Q as well, as every desktop program ends; the menu shows Alt+F4.
+  Exit1->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_F4), QKeySequence(Qt::CTRL | Qt::Key_Q)});
   Save1->setEnabled(false);
   SaveAs1->setEnabled(false);
 

@@ -19,17 +19,37 @@ namespace {
 
 constexpr int kFitInterval = 250;  // ms
 
-// Underlines the item under the mouse.
+// Underlines the item under the mouse. Given a cell width, every item is
+// that wide, so a long name is elided inside its cell instead of running
+// over its neighbour's.
 class HotTrackDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
+
+  void SetCellWidth(int width) { cellWidth_ = width; }
+  int CellWidth() const { return cellWidth_; }
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    if (cellWidth_ > 0) size.setWidth(cellWidth_);
+    return size;
+  }
 
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
     QStyledItemDelegate::initStyleOption(option, index);
     if (option->state & QStyle::State_MouseOver) option->font.setUnderline(true);
   }
+
+ private:
+  int cellWidth_ = 0;  // 0: as wide as the item's own text
 };
+
+// Room between two small-icon cells, and the narrowest cell worth showing.
+constexpr int kSmallIconGap = 12;
+constexpr int kSmallIconMinimum = 120;
+
+HotTrackDelegate* Delegate(QListView* view) { return static_cast<HotTrackDelegate*>(view->itemDelegate()); }
 
 }  // namespace
 
@@ -59,12 +79,14 @@ DetectionListView::DetectionListView(DetectionModel* model, QWidget* parent)
   fitTimer_.setSingleShot(true);
   fitTimer_.setInterval(kFitInterval);
   connect(&fitTimer_, &QTimer::timeout, this, &DetectionListView::FitColumns);
-  connect(model_, &QAbstractItemModel::rowsInserted, this, [this] {
+  connect(model_, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
     if (style_ == 3 && !fitTimer_.isActive()) fitTimer_.start();
+    if (style_ == 1) FitSmallIcons(first, last);
   });
   auto remeasure = [this] {
     measuredRows_ = 0;
     std::fill(std::begin(widest_), std::end(widest_), 0);
+    if (style_ == 1) FitSmallIcons(0, model_->rowCount() - 1, true);
   };
   connect(model_, &QAbstractItemModel::modelReset, this, remeasure);
   connect(model_, &QAbstractItemModel::rowsRemoved, this, remeasure);
@@ -114,7 +136,12 @@ void DetectionListView::SetViewStyle(int style) {
       list_->setGridSize(QSize());
       list_->setWordWrap(false);
       list_->setFlow(style == 1 ? QListView::LeftToRight : QListView::TopToBottom);
-      if (style == 1) list_->setGridSize(QSize(260, 22));
+    }
+    if (style == 1) {
+      FitSmallIcons(0, model_->rowCount() - 1, true);
+    } else if (Delegate(list_)->CellWidth() != 0) {
+      Delegate(list_)->SetCellWidth(0);
+      list_->doItemsLayout();
     }
   }
   setFocusProxy(CurrentView());
@@ -157,12 +184,41 @@ void DetectionListView::FitColumns() {
   }
 }
 
+void DetectionListView::FitSmallIcons(int first, int last, bool anew) {
+  // Cells as wide as the widest name, but never wider than the view: names
+  // stay whole where there is room and are elided (from the left, keeping
+  // the file name) where there is not.
+  HotTrackDelegate* delegate = Delegate(list_);
+  const int kept = delegate->CellWidth();
+  delegate->SetCellWidth(0);
+  if (anew) widestSmallIcon_ = 0;
+  int height = 0;
+  for (int row = std::max(first, 0); row <= last; ++row) {
+    const QSize natural = list_->sizeHintForIndex(model_->index(row, 0));
+    widestSmallIcon_ = std::max(widestSmallIcon_, natural.width());
+    height = std::max(height, natural.height());
+  }
+  const int room = list_->viewport()->width() - 2 * list_->spacing();
+  const int cell =
+      std::max(std::min(std::max(widestSmallIcon_ + kSmallIconGap, kSmallIconMinimum), room), 2 * kSmallIconGap);
+  const QSize grid(cell, std::max(list_->gridSize().height(), std::max(height + 2, 22)));
+  delegate->SetCellWidth(cell - kSmallIconGap);
+  if (grid != list_->gridSize()) {
+    list_->setGridSize(grid);
+  } else if (kept != delegate->CellWidth()) {
+    list_->doItemsLayout();
+  }
+}
+
 void DetectionListView::SetFaceColour(bool face) {
   yuragi::SetFaceColour(list_, face);
   yuragi::SetFaceColour(details_, face);
 }
 
 bool DetectionListView::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize && style_ == 1 && watched == list_->viewport()) {
+    FitSmallIcons(0, -1);
+  }
   // A hand over an item, the normal pointer elsewhere.
   if (event->type() == QEvent::MouseMove || event->type() == QEvent::HoverMove) {
     auto* viewport = static_cast<QWidget*>(watched);

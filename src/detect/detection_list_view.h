@@ -47,6 +47,9 @@ class DetectionListView : public QStackedWidget {
 
  private:
   void Configure(QAbstractItemView* view);
+  // Small icons: measures rows first..last (all of them again when anew)
+  // and sizes the grid's cells to the widest name the view has room for.
+  void FitSmallIcons(int first, int last, bool anew = false);
 
   DetectionModel* model_;
   QListView* list_;
@@ -58,6 +61,7 @@ class DetectionListView : public QStackedWidget {
   int widest_[3] = {0, 0, 0};
   int measuredRows_ = 0;
   int style_ = 0;
+  int widestSmallIcon_ = 0;  // natural width of the widest small-icon item
 };
 
 }  // namespace yuragi

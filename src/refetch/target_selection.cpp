@@ -1,15 +1,14 @@
 // Choosing the target file: command line, drop, open dialog, Enter in the
 // path box and the detection list's double-click all end in SetTarget.
-#include <QDesktopServices>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QUrl>
 
 #include "app/globals.h"
 #include "app/main_window.h"
+#include "platform/desktop_shell.h"
 #include "widgets/face_colour.h"
 #include "platform/file_info.h"
 #include "widgets/image_view.h"
@@ -97,7 +96,11 @@ void TForm1::WMDropFiles(const QList<QByteArray>& paths) {
 
 void TForm1::RefferBtnClick() {
   if (downloadRunning_) return;
+  // The new preview goes, also when the dialog is cancelled: nothing that
+  // is no longer shown may still be saved or have its size on show.
   ShowPicture(Image2, false);
+  GroupBox5->setTitle(QString());
+  SetSaveControlsEnabled(false);
   OpenPictureDialog1.initialFolder = DisplayPath(InitialFolder);
   const QString chosen = prompts_.OpenFile(this, OpenPictureDialog1);
   if (chosen.isEmpty()) return;
@@ -126,5 +129,6 @@ void TForm1::BrowseBtnClick() {
   if (!prompts_.Question(this, QStringLiteral("確認"), QStringLiteral("ブラウザを起動します。よろしいですか？"))) {
     return;
   }
-  QDesktopServices::openUrl(QUrl(Edit2->text()));
+  // The shell reports a failure (no browser, say) in a box of its own.
+  shell_->OpenUrl(this, Edit2->text());
 }

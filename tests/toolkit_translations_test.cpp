@@ -1,0 +1,86 @@
+// Qt's own buttons and dialogs in the user's language: the program's real
+// boxes, shown under LANG=ja_JP.UTF-8 (set by the test's environment).
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <functional>
+
+#include "platform/prompts.h"
+#include "platform/toolkit_translations.h"
+
+namespace {
+
+QStringList ButtonTexts(QWidget* dialog) {
+  QStringList texts;
+  for (const QDialogButtonBox* box : dialog->findChildren<QDialogButtonBox*>()) {
+    for (const QAbstractButton* button : box->buttons()) texts << QString(button->text()).remove('&');
+  }
+  return texts;
+}
+
+// Waits for the modal dialog that show() opens, reads it, and closes it.
+QStringList TextsOfModal(const std::function<void()>& show) {
+  QStringList texts;
+  bool seen = false;
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || seen) return;
+    seen = true;
+    texts = ButtonTexts(modal);
+    if (auto* files = qobject_cast<QFileDialog*>(modal)) texts << files->labelText(QFileDialog::FileName);
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      box->button(QMessageBox::No) ? box->button(QMessageBox::No)->click() : box->reject();
+    } else {
+      static_cast<QDialog*>(modal)->reject();
+    }
+  });
+  poll.start();
+  show();
+  EXPECT_TRUE(seen) << "no dialog came up";
+  return texts;
+}
+
+TEST(ToolkitTranslations, QuestionAndFileDialogsSpeakTheUsersLanguage) {
+  ASSERT_EQ(QLocale::system().language(), QLocale::Japanese) << "the test needs LANG=ja_JP.UTF-8";
+  const std::unique_ptr<yuragi::Prompts> prompts = yuragi::MakeDesktopPrompts();
+  {
+    const auto japanese = yuragi::InstallToolkitTranslations(QLocale::system());
+    ASSERT_TRUE(japanese) << "qtbase_ja.qm not found (package qt6-translations-l10n)";
+    bool answer = true;
+    const QStringList question =
+        TextsOfModal([&] { answer = prompts->Question(nullptr, "確認", "上書き保存します。よろしいですか？"); });
+    EXPECT_TRUE(question.contains("はい(Y)")) << question.join('|').toStdString();
+    EXPECT_TRUE(question.contains("いいえ(N)")) << question.join('|').toStdString();
+    EXPECT_FALSE(answer);
+
+    const QStringList error = TextsOfModal([&] { prompts->Error(nullptr, "ゆらぎ丸", "x"); });
+    EXPECT_EQ(error, QStringList{"OK"});
+
+    yuragi::FileDialogSpec spec;
+    spec.filter = "jpegファイル(*.jp*)|*.jp*";
+    const QStringList open = TextsOfModal([&] { prompts->OpenFile(nullptr, spec); });
+    EXPECT_TRUE(open.contains("キャンセル")) << open.join('|').toStdString();
+    EXPECT_FALSE(open.contains("Cancel")) << open.join('|').toStdString();
+  }
+  // Without them (gone with their owner) Qt speaks English again.
+  const QStringList plain = TextsOfModal([&] { prompts->Question(nullptr, "確認", "?"); });
+  EXPECT_TRUE(plain.contains("Yes")) << plain.join('|').toStdString();
+  EXPECT_TRUE(plain.contains("No")) << plain.join('|').toStdString();
+}
+
+TEST(ToolkitTranslations, EnglishLocaleKeepsQtsOwnTexts) {
+  const auto english = yuragi::InstallToolkitTranslations(QLocale(QLocale::English, QLocale::UnitedStates));
+  const std::unique_ptr<yuragi::Prompts> prompts = yuragi::MakeDesktopPrompts();
+  const QStringList texts = TextsOfModal([&] { prompts->Question(nullptr, "確認", "?"); });
+  EXPECT_TRUE(texts.contains("Yes")) << texts.join('|').toStdString();
+  EXPECT_TRUE(texts.contains("No")) << texts.join('|').toStdString();
+}
+
+}  // namespace
