@@ -1,0 +1,92 @@
+// The file actions of the list and preview menus: open, open with, text
+// editor, folder and properties, each on the path of its menu's source.
+#include <QAction>
+#include <QFile>
+#include <QLineEdit>
+
+#include "app/globals.h"
+#include "app/main_window.h"
+#include "detect/detection_list_view.h"
+#include "detect/detection_model.h"
+#include "platform/desktop_shell.h"
+#include "widgets/image_view.h"
+
+namespace {
+
+// The row captions and the path globals are still text; the shell takes
+// the file system's bytes.
+QByteArray ShellPath(const QString& path) { return QFile::encodeName(path); }
+
+// Everything up to and including the last "/".
+QByteArray FolderBytes(const QByteArray& path) { return path.left(path.lastIndexOf('/') + 1); }
+
+}  // namespace
+
+QByteArray TForm1::SelectedRowPath() const {
+  const int row = ListView1->SelectedRow();
+  return row < 0 ? QByteArray() : ShellPath(ListModel->At(row).caption);
+}
+
+bool TForm1::ShowFileProperties(const QByteArray& path) {
+  shell_->ShowProperties(this, path);
+  return true;
+}
+
+void TForm1::OpenP1Click() {
+  const QByteArray path = SelectedRowPath();
+  if (!path.isEmpty()) shell_->OpenPath(this, path);
+}
+
+void TForm1::OpenByP1Click() {
+  const QByteArray path = SelectedRowPath();
+  if (!path.isEmpty()) shell_->OpenWith(this, path);
+}
+
+void TForm1::MemoP1Click() {
+  const QByteArray path = SelectedRowPath();
+  if (!path.isEmpty()) shell_->OpenInTextEditor(this, path);
+}
+
+void TForm1::PropertyP1Click() {
+  const QByteArray path = SelectedRowPath();
+  if (!path.isEmpty()) ShowFileProperties(path);
+}
+
+void TForm1::FolderP1Click() {
+  const QByteArray path = SelectedRowPath();
+  if (!path.isEmpty()) shell_->OpenPath(this, FolderBytes(path));
+}
+
+// Typed text in Edit1 is UTF-8.
+void TForm1::OpenP21Click() { shell_->OpenPath(this, Edit1->text().toUtf8()); }
+void TForm1::OpenByP21Click() { shell_->OpenWith(this, Edit1->text().toUtf8()); }
+void TForm1::PropertyP21Click() { ShowFileProperties(Edit1->text().toUtf8()); }
+
+void TForm1::OpenP22Click() { shell_->OpenPath(this, ShellPath(TempImagePath)); }
+void TForm1::OpenByP22Click() { shell_->OpenWith(this, ShellPath(TempImagePath)); }
+void TForm1::PropertyP22Click() { ShowFileProperties(ShellPath(TempImagePath)); }
+
+void TForm1::ConnectFileActions() {
+  auto on = [this](QAction* item, void (TForm1::*handler)()) {
+    connect(item, &QAction::triggered, this, [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
+  };
+  on(OpenP1, &TForm1::OpenP1Click);
+  on(OpenByP1, &TForm1::OpenByP1Click);
+  on(MemoP1, &TForm1::MemoP1Click);
+  on(DeleteP1, &TForm1::DeleteP1Click);
+  on(PropertyP1, &TForm1::PropertyP1Click);
+  on(FolderP1, &TForm1::FolderP1Click);
+  on(OpenP21, &TForm1::OpenP21Click);
+  on(OpenByP21, &TForm1::OpenByP21Click);
+  on(PropertyP21, &TForm1::PropertyP21Click);
+  on(OpenP22, &TForm1::OpenP22Click);
+  on(OpenByP22, &TForm1::OpenByP22Click);
+  on(PropertyP22, &TForm1::PropertyP22Click);
+  // A preview's double-click is its menu's Open, while it shows a picture.
+  connect(Image1, &yuragi::ImageView::DoubleClicked, this, [this] {
+    if (Image1->isEnabled()) RunHandler([this] { OpenP21Click(); });
+  });
+  connect(Image2, &yuragi::ImageView::DoubleClicked, this, [this] {
+    if (Image2->isEnabled()) RunHandler([this] { OpenP22Click(); });
+  });
+}
