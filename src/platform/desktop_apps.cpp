@@ -2,6 +2,8 @@
 #include "platform/glib_owners.h"
 
 #include <gio/gdesktopappinfo.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/desktop_apps.h"
 
@@ -83,6 +85,13 @@ std::string LaunchApp(const std::string& id, const std::string& path) {
 }
 
 std::string LaunchProgram(const std::string& program, const std::string& path) {
+  // GIO starts programs through a helper, so a file that cannot run would
+  // pass unnoticed: check it here.
+  struct stat status {};
+  if (::stat(program.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || (status.st_mode & 0111) == 0 ||
+      ::access(program.c_str(), X_OK) != 0) {
+    return "実行できるプログラムではありません。";
+  }
   GText quoted(g_shell_quote(program.c_str()));
   GErrorOwner failure;
   GObjectPtr<GAppInfo> app(

@@ -42,6 +42,21 @@ QString ParentWindowHandle(QWidget* parent) {
   return QStringLiteral("x11:%1").arg(parent->window()->winId(), 0, 16);
 }
 
+// The session's bus as announced now. Never autolaunched: a bus started
+// for one request would only outlive it. Read afresh, not through libdbus,
+// which remembers the first address it saw for the life of the process.
+QString SessionBusAddress() {
+  const QString announced = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+  if (!announced.isEmpty()) return announced;
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  const QString socket = runtime + QStringLiteral("/bus");
+  struct stat status {};
+  if (!runtime.isEmpty() && ::stat(QFile::encodeName(socket).constData(), &status) == 0 && S_ISSOCK(status.st_mode)) {
+    return QStringLiteral("unix:path=") + socket;
+  }
+  return {};
+}
+
 QIcon AppIcon(const std::string& icon) {
   const QString text = QString::fromStdString(icon);
   if (text.startsWith(QLatin1Char('/'))) return QIcon(text);
@@ -143,10 +158,9 @@ class LinuxDesktopShell : public DesktopShell {
     if (busName_.isEmpty()) {
       static std::atomic<int> counter{0};
       busName_ = QStringLiteral("yuragimaru-shell-%1").arg(++counter);
-      // The lookup of the address may start a bus (autolaunch); only join a
-      // bus the session already announces.
-      if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return QDBusConnection(busName_);
-      return QDBusConnection::connectToBus(QDBusConnection::SessionBus, busName_);
+      const QString address = SessionBusAddress();
+      if (address.isEmpty()) return QDBusConnection(busName_);
+      return QDBusConnection::connectToBus(address, busName_);
     }
     return QDBusConnection(busName_);
   }
