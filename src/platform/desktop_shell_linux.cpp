@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPointer>
+#include <QStyle>
 #include <QWidget>
 #include <atomic>
 
@@ -60,8 +62,10 @@ QString SessionBusAddress() {
 QIcon AppIcon(const std::string& icon) {
   const QString text = QString::fromStdString(icon);
   if (text.startsWith(QLatin1Char('/'))) return QIcon(text);
-  QIcon themed = QIcon::fromTheme(text);
-  return themed.isNull() ? QIcon::fromTheme(QStringLiteral("application-x-executable")) : themed;
+  // Every row gets an icon, so the names line up.
+  const QIcon fallback = QIcon::fromTheme(QStringLiteral("application-x-executable"),
+                                          QApplication::style()->standardIcon(QStyle::SP_FileIcon));
+  return text.isEmpty() ? fallback : QIcon::fromTheme(text, fallback);
 }
 
 class LinuxDesktopShell : public DesktopShell {

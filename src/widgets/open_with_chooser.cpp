@@ -36,8 +36,14 @@ OpenWithChooser::OpenWithChooser(QWidget* parent, const QString& fileName, const
     layout->addWidget(none);
   }
 
+  auto* other = new QHBoxLayout;
+  other->addWidget(new QLabel(QStringLiteral("一覧にないプログラム:"), this));
+  browseButton_ = new QPushButton(QStringLiteral("参照(&B)..."), this);
+  other->addWidget(browseButton_);
+  other->addStretch(1);
+  layout->addLayout(other);
+
   auto* buttons = new QDialogButtonBox(this);
-  browseButton_ = buttons->addButton(QStringLiteral("参照(&B)..."), QDialogButtonBox::ActionRole);
   okButton_ = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
   buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
   okButton_->setEnabled(list_->count() > 0);
