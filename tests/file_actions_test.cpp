@@ -155,9 +155,14 @@ TEST_F(FileActionsTest, DeleteTrashesAndRemovesOnlyThatRow) {
   EXPECT_EQ(Rows(), (QStringList{files[0], files[2], files[3]}));
   EXPECT_EQ(form->ListView1->SelectedRow(), 1);  // the next file, "three"
 
-  // The Delete key in the list does the same; at the end the selection
-  // moves back to the row before.
+  // The Delete key in the list does the same, also after the menu was
+  // last opened with no row selected; at the end the selection moves back
+  // to the row before.
+  form->ListView1->CurrentView()->selectionModel()->clearSelection();
+  form->PopupMenu1Popup();
+  EXPECT_FALSE(form->DeleteP1->isEnabled());
   form->ListView1->SelectRow(2);
+  EXPECT_TRUE(form->DeleteP1->isEnabled());
   form->PageControl1->setCurrentIndex(1);
   form->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));

@@ -1,6 +1,8 @@
 // The file actions of the list and preview menus: open, open with, text
 // editor, folder and properties, each on the path of its menu's source.
+#include <QAbstractItemView>
 #include <QAction>
+#include <QItemSelectionModel>
 #include <QFile>
 #include <QLineEdit>
 
@@ -82,6 +84,10 @@ void TForm1::ConnectFileActions() {
   on(OpenP22, &TForm1::OpenP22Click);
   on(OpenByP22, &TForm1::OpenByP22Click);
   on(PropertyP22, &TForm1::PropertyP22Click);
+  // The list's keys follow the selection, not only the last menu shown:
+  // Delete must work on a row selected after the menu was opened on none.
+  connect(ListView1->ListPart()->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { RunHandler([this] { PopupMenu1Popup(); }); });
   // A preview's double-click is its menu's Open, while it shows a picture.
   connect(Image1, &yuragi::ImageView::DoubleClicked, this, [this] {
     if (Image1->isEnabled()) RunHandler([this] { OpenP21Click(); });
