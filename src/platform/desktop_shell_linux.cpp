@@ -174,7 +174,10 @@ class LinuxDesktopShell : public DesktopShell {
     for (const DesktopApp& app : AppsForType(ContentTypeOf(path.toStdString()))) {
       entries.push_back({QString::fromStdString(app.id), QString::fromStdString(app.name), AppIcon(app.icon)});
     }
-    auto browse = [this, parent] {
+    // The chooser may outlive this shell (it belongs to its parent window).
+    QPointer<QObject> alive(context_.get());
+    auto browse = [this, alive, parent] {
+      if (!alive) return QString();
       FileDialogSpec spec;
       spec.filter = QStringLiteral("すべてのファイル(*)|*");
       spec.initialFolder = QStringLiteral("/usr/bin");

@@ -1,6 +1,9 @@
 #include "desktop_world.h"
 
+#include <sys/prctl.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <QCoreApplication>
 #include <QDBusMessage>
@@ -125,6 +128,8 @@ PrivateSessionBus::PrivateSessionBus() {
   environment.insert(QStringLiteral("XDG_DATA_HOME"), empty_.path());
   environment.insert(QStringLiteral("XDG_DATA_DIRS"), empty_.path());
   daemon_.setProcessEnvironment(environment);
+  // A test that dies must not leave its bus behind.
+  daemon_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
   daemon_.start(QStringLiteral("dbus-daemon"),
                 {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
   if (!daemon_.waitForStarted(30000)) return;
