@@ -247,10 +247,8 @@ TEST_F(DesktopShellTest, OurChooserWithoutPortal) {
   OpenWithChooser* chooser = WaitForChooser();
   ASSERT_NE(chooser, nullptr);
   const QStringList names = Names(chooser);
-  ASSERT_GE(names.size(), 2);
-  EXPECT_EQ(names[0], QStringLiteral("代役ビューア"));  // the default first
-  EXPECT_TRUE(names.contains(QStringLiteral("代役ペイント")));
-  EXPECT_FALSE(names.contains(QStringLiteral("代役エディタ")));
+  // The default first, then the others registered for JPEG; not the editor.
+  EXPECT_EQ(names, (QStringList{QStringLiteral("代役ビューア"), QStringLiteral("代役ペイント")}));
   chooser->Apps()->setCurrentRow(int(names.indexOf(QStringLiteral("代役ペイント"))));
   QMetaObject::invokeMethod(chooser, [chooser] {
     for (QPushButton* button : chooser->findChildren<QPushButton*>()) {

@@ -87,9 +87,9 @@ void DesktopWorld::SetUp() {
         "image/jpeg=yuragi-viewer.desktop;yuragi-painter.desktop;\n");
   setenv("XDG_DATA_HOME", (root + QStringLiteral("/data")).toLocal8Bit().constData(), 1);
   setenv("XDG_CONFIG_HOME", (root + QStringLiteral("/config")).toLocal8Bit().constData(), 1);
-  // The system's MIME database stays visible; its applications are outranked
-  // by the defaults above.
-  setenv("XDG_DATA_DIRS", (root + QStringLiteral("/sys:/usr/share")).toLocal8Bit().constData(), 1);
+  // The system's MIME database stays visible, its applications do not.
+  ASSERT_TRUE(QFile::link(QStringLiteral("/usr/share/mime"), root + QStringLiteral("/sys/mime")));
+  setenv("XDG_DATA_DIRS", (root + QStringLiteral("/sys")).toLocal8Bit().constData(), 1);
   setenv("XDG_CONFIG_DIRS", (root + QStringLiteral("/etc")).toLocal8Bit().constData(), 1);
   unsetenv("XDG_CURRENT_DESKTOP");
   unsetenv("DBUS_SESSION_BUS_ADDRESS");
