@@ -74,17 +74,19 @@ void DesktopWorld::SetUp() {
         Entry(QStringLiteral("代役ビューア"), root, QStringLiteral("viewer"), QStringLiteral("image/jpeg;image/png;")));
   Write(apps + QStringLiteral("yuragi-painter.desktop"),
         Entry(QStringLiteral("代役ペイント"), root, QStringLiteral("painter"), QStringLiteral("image/jpeg;")));
-  Write(apps + QStringLiteral("yuragi-editor.desktop"),
-        Entry(QStringLiteral("代役エディタ"), root, QStringLiteral("editor"), QStringLiteral("text/plain;")));
+  if (textEditor_) {
+    Write(apps + QStringLiteral("yuragi-editor.desktop"),
+          Entry(QStringLiteral("代役エディタ"), root, QStringLiteral("editor"), QStringLiteral("text/plain;")));
+  }
   Write(apps + QStringLiteral("yuragi-files.desktop"),
         Entry(QStringLiteral("代役ファイル"), root, QStringLiteral("files"), QStringLiteral("inode/directory;")));
   Write(root + QStringLiteral("/config/mimeapps.list"),
         "[Default Applications]\n"
         "image/jpeg=yuragi-viewer.desktop\n"
-        "text/plain=yuragi-editor.desktop\n"
-        "inode/directory=yuragi-files.desktop\n"
-        "[Added Associations]\n"
-        "image/jpeg=yuragi-viewer.desktop;yuragi-painter.desktop;\n");
+        "inode/directory=yuragi-files.desktop\n" +
+            QByteArray(textEditor_ ? "text/plain=yuragi-editor.desktop\n" : "") +
+            "[Added Associations]\n"
+            "image/jpeg=yuragi-viewer.desktop;yuragi-painter.desktop;\n");
   setenv("XDG_DATA_HOME", (root + QStringLiteral("/data")).toLocal8Bit().constData(), 1);
   setenv("XDG_CONFIG_HOME", (root + QStringLiteral("/config")).toLocal8Bit().constData(), 1);
   // The system's MIME database stays visible, its applications do not.

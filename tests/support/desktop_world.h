@@ -25,6 +25,8 @@ namespace yuragi::testing {
 // once, so this is set up before the first test.
 class DesktopWorld : public ::testing::Environment {
  public:
+  // Without a text editor, nothing is registered for text/plain.
+  explicit DesktopWorld(bool textEditor = true) : textEditor_(textEditor) {}
   void SetUp() override;
   void TearDown() override;
 
@@ -43,6 +45,7 @@ class DesktopWorld : public ::testing::Environment {
   bool Launched(const QString& app) const;
 
  private:
+  bool textEditor_;
   QTemporaryDir root_{QDir::tempPath() + QStringLiteral("/yuragi-desktop-XXXXXX")};
 };
 
