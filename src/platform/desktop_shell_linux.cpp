@@ -158,15 +158,18 @@ class LinuxDesktopShell : public DesktopShell {
   }
 
  private:
+  // Joined on first use; a bus that was not there last time is tried again.
   QDBusConnection Bus() {
-    if (busName_.isEmpty()) {
-      static std::atomic<int> counter{0};
-      busName_ = QStringLiteral("yuragimaru-shell-%1").arg(++counter);
-      const QString address = SessionBusAddress();
-      if (address.isEmpty()) return QDBusConnection(busName_);
-      return QDBusConnection::connectToBus(address, busName_);
+    if (!busName_.isEmpty()) {
+      QDBusConnection joined(busName_);
+      if (joined.isConnected()) return joined;
+      QDBusConnection::disconnectFromBus(busName_);
     }
-    return QDBusConnection(busName_);
+    static std::atomic<int> counter{0};
+    busName_ = QStringLiteral("yuragimaru-shell-%1").arg(++counter);
+    const QString address = SessionBusAddress();
+    if (address.isEmpty()) return QDBusConnection(busName_);
+    return QDBusConnection::connectToBus(address, busName_);
   }
 
   void ShowChooser(QWidget* parent, const QByteArray& path) {
