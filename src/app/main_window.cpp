@@ -162,6 +162,7 @@ void TForm1::ConnectHandlers() {
       if (view->isEnabled()) menu->popup(view->mapToGlobal(pos));
     });
   }
+  ConnectFileActions();
   Edit1->installEventFilter(this);
   Edit2->installEventFilter(this);
   for (QWidget* watched : {static_cast<QWidget*>(PageControl1), static_cast<QWidget*>(GroupBox5), TabSheet2,

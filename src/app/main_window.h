@@ -185,6 +185,21 @@ class TForm1 : public QMainWindow {
   bool SaveReceivedTo(const QByteArray& path, const yuragi::FileIdentity* expected, bool makeFolder);
   void ClearBtnClick();
 
+  // --- file actions -------------------------------------------------------
+  void OpenP1Click();
+  void OpenByP1Click();
+  void MemoP1Click();
+  void DeleteP1Click();
+  void PropertyP1Click();
+  void FolderP1Click();
+  void OpenP21Click();
+  void OpenByP21Click();
+  void PropertyP21Click();
+  void OpenP22Click();
+  void OpenByP22Click();
+  void PropertyP22Click();
+  bool ShowFileProperties(const QByteArray& path);
+
   // Runs a handler; a failure that escapes it is shown in an error box
   // with the application title, and the program goes on.
   void RunHandler(const std::function<void()>& handler);
@@ -206,6 +221,7 @@ class TForm1 : public QMainWindow {
   void CreatePopupMenus();
   void CreateDialogs();
   void ConnectHandlers();
+  void ConnectFileActions();
   void ApplyStartPlacement();
   void CreateFolderTree();
   void ShowStartState();
@@ -215,6 +231,7 @@ class TForm1 : public QMainWindow {
   void SetSaveControlsEnabled(bool enabled);
   void ShowPicture(yuragi::ImageView* view, bool shown);
   void FinishPendingClose();
+  QByteArray SelectedRowPath() const;
 
   yuragi::Prompts& prompts_;
   std::unique_ptr<yuragi::DesktopShell> shell_;  // open, open with, properties, trash

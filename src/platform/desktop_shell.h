@@ -22,17 +22,26 @@ class DesktopShell {
   virtual bool OpenPath(QWidget* parent, const QByteArray& path) = 0;
   // A web address (or any URI) with the default handler, the browser for http.
   virtual bool OpenUrl(QWidget* parent, const QString& url) = 0;
-  // Lets the user choose the program that opens the file.
+  // Lets the user choose the program that opens the file. Returns at once;
+  // the choice and the launch follow later.
   virtual void OpenWith(QWidget* parent, const QByteArray& path) = 0;
-  // The desktop's text editor on the file.
+  // The desktop's text editor on the file. False after an error box.
   virtual bool OpenInTextEditor(QWidget* parent, const QByteArray& path) = 0;
+  // A modeless properties sheet; returns at once.
   virtual void ShowProperties(QWidget* parent, const QByteArray& path) = 0;
-  // Asks first; true only when the file went to the trash.
+  // Asks first. True when the file is no longer there afterwards (trashed,
+  // or already gone); false when the user said No or it could not be moved.
   virtual bool MoveToTrash(QWidget* parent, const QByteArray& path) = 0;
 };
 
+struct DesktopShellOptions {
+  // How long a portal or file manager may take to accept a request before
+  // our own dialog is shown instead.
+  int busTimeoutMs = 10000;
+};
+
 // The freedesktop implementation (GIO, portal and file manager over D-Bus);
-// its boxes go through prompts.
-std::unique_ptr<DesktopShell> MakeDesktopShell(Prompts& prompts);
+// its boxes go through prompts. The session bus is joined on first use.
+std::unique_ptr<DesktopShell> MakeDesktopShell(Prompts& prompts, DesktopShellOptions options = {});
 
 }  // namespace yuragi

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QDialog>
+
+namespace yuragi {
+
+struct FileProperties;
+
+// A modeless sheet of a file's properties; deletes itself when closed.
+QDialog* ShowPropertiesDialog(QWidget* parent, const FileProperties& properties);
+
+}  // namespace yuragi
