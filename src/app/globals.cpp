@@ -6,4 +6,5 @@ QString InitialFolder;
 QString TempDir;
 QString TempDownloadPath;
 QString TempImagePath;
+QByteArray SettingsFile;
 std::atomic<bool> CancelRequested{false};

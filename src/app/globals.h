@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <atomic>
 
@@ -17,6 +18,9 @@ extern QString InitialFolder;     // start folder of the folder tree and the ope
 extern QString TempDir;           // private temporary folder, with its closing "/"
 extern QString TempDownloadPath;  // the file receiving the current download
 extern QString TempImagePath;     // copy of the last downloaded picture
+// The settings file; found beside the executable or in the user's
+// configuration folder when the main window is built and still empty.
+extern QByteArray SettingsFile;
 
 // Set by either cancel button; polled by the detection walk and the download.
 extern std::atomic<bool> CancelRequested;

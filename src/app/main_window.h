@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/window_placement.h"
 #include "platform/file_filter.h"
 
 class QAction;
@@ -134,6 +135,7 @@ class TForm1 : public QMainWindow {
   int64_t FileCount = 0;    // files visited by the current detection run
   QString UrlFileName;      // file-name part of the URL being fetched
   QByteArray NewPictureBytes;  // the received bytes behind Image2, unchanged
+  int TreeScrollPos = 0;    // the folder tree's horizontal scroll position, from start to exit
 
   // --- application shell --------------------------------------------------
   void FormResize();
@@ -141,6 +143,8 @@ class TForm1 : public QMainWindow {
   void Timer1Timer();
   void ReadTempDir();
   void Exit1Click();
+  void FormCloseQuery(bool& canClose);
+  void FormClose();
   void SetCaption(const QString& caption);  // window caption and application title
 
   // --- detection ----------------------------------------------------------
@@ -193,15 +197,21 @@ class TForm1 : public QMainWindow {
   void CreatePopupMenus();
   void CreateDialogs();
   void ConnectHandlers();
-  void ApplyStartPlacement();
+  void ReadSettings();
   void CreateFolderTree();
   void ShowStartState();
+  void ApplyTreeScrollPosition();
   void LoadJpegIcon();
 
   void SetViewStyle(int style);
   void SetSaveControlsEnabled(bool enabled);
   void ShowPicture(yuragi::ImageView* view, bool shown);
   void FinishPendingClose();
+  void WriteSettings();
+  yuragi::WindowPlacement CurrentPlacement() const;
+  QByteArray CurrentFolderSetting() const;
+  void DeleteTempFiles();
+  void DestroyFolderTree();
 
   yuragi::Prompts& prompts_;
   std::unique_ptr<yuragi::DesktopShell> shell_;  // open, open with, properties, trash
@@ -210,4 +220,8 @@ class TForm1 : public QMainWindow {
   bool detectionRunning_ = false;
   bool downloadRunning_ = false;
   bool closePending_ = false;
+  bool closeAgreed_ = false;  // the close query said yes; it is not asked again
+  yuragi::WindowPlacement placement_;  // as read at start-up; flags and maximised point kept
+  QByteArray startFolder_;  // "InitialDir" exactly as the settings file held it
+  QRect normalRect_;        // the restored window's rectangle, kept while maximised
 };

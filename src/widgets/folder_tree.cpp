@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScrollBar>
+#include <algorithm>
 
 #include "widgets/face_colour.h"
 
@@ -30,6 +32,23 @@ FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new QFileSys
   connect(model_, &QAbstractItemModel::layoutChanged, this, &FolderTree::KeepWantedSelection);
   connect(model_, &QAbstractItemModel::rowsInserted, this, &FolderTree::KeepWantedSelection);
   connect(model_, &QFileSystemModel::directoryLoaded, this, &FolderTree::KeepWantedSelection);
+  QScrollBar* bar = horizontalScrollBar();
+  connect(bar, &QScrollBar::rangeChanged, this, &FolderTree::KeepWantedPosition);
+  connect(bar, &QScrollBar::valueChanged, this, &FolderTree::KeepWantedPosition);
+  connect(bar, &QScrollBar::actionTriggered, this, [this] { wantedX_ = -1; });
+}
+
+void FolderTree::KeepHorizontalPosition(int x) {
+  wantedX_ = std::max(0, x);
+  KeepWantedPosition();
+}
+
+int FolderTree::HorizontalPosition() const { return wantedX_ >= 0 ? wantedX_ : horizontalScrollBar()->value(); }
+
+void FolderTree::KeepWantedPosition() {
+  // Selecting a folder scrolls back to the left edge; the held position wins.
+  QScrollBar* bar = horizontalScrollBar();
+  if (wantedX_ >= 0 && bar->maximum() >= wantedX_ && bar->value() != wantedX_) bar->setValue(wantedX_);
 }
 
 void FolderTree::KeepWantedSelection() {
@@ -57,6 +76,7 @@ QString FolderTree::SelectedPath() const {
 
 void FolderTree::keyPressEvent(QKeyEvent* event) {
   wanted_.clear();
+  wantedX_ = -1;
   // Enter starts a run as a double-click does, for keyboard users.
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
     emit FolderDoubleClicked();
@@ -65,8 +85,14 @@ void FolderTree::keyPressEvent(QKeyEvent* event) {
   QTreeView::keyPressEvent(event);
 }
 
+void FolderTree::wheelEvent(QWheelEvent* event) {
+  wantedX_ = -1;
+  QTreeView::wheelEvent(event);
+}
+
 void FolderTree::mousePressEvent(QMouseEvent* event) {
   wanted_.clear();
+  wantedX_ = -1;
   if (event->button() == Qt::RightButton) {
     const QModelIndex index = indexAt(event->position().toPoint());
     if (index.isValid()) setCurrentIndex(index);

@@ -17,6 +17,11 @@ class FolderTree : public QTreeView {
   bool SetPath(const QString& folder);
   // The selected folder's path, empty when none is selected.
   QString SelectedPath() const;
+  // Holds the horizontal scroll position at x until the user scrolls,
+  // clicks or types: the folders arrive, and the column widens, later.
+  void KeepHorizontalPosition(int x);
+  // The held position while it is held, else the scroll bar's.
+  int HorizontalPosition() const;
 
  signals:
   void FolderClicked();
@@ -26,15 +31,18 @@ class FolderTree : public QTreeView {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   void KeepWantedSelection();
+  void KeepWantedPosition();
 
   QFileSystemModel* model_;
   // The folder last chosen through SetPath. The model fills and sorts its
   // folders later, in the background, and the selection must not drift
   // to a neighbour while it does.
   QString wanted_;
+  int wantedX_ = -1;  // the held horizontal position; -1 when none
 };
 
 }  // namespace yuragi
