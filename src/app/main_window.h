@@ -223,5 +223,7 @@ class TForm1 : public QMainWindow {
   bool closeAgreed_ = false;  // the close query said yes; it is not asked again
   yuragi::WindowPlacement placement_;  // as read at start-up; flags and maximised point kept
   QByteArray startFolder_;  // "InitialDir" exactly as the settings file held it
-  QRect normalRect_;        // the restored window's rectangle, kept while maximised
+  QRect normalRect_;        // the restored window's rectangle as placed at start-up
+  int paneWidth_ = 0;       // the folder pane's width until its page is first shown
+  bool paneShown_ = false;
 };

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSplitter>
+#include <QTabWidget>
 #include <algorithm>
 
 #include "app/globals.h"
@@ -23,6 +24,7 @@ namespace {
 const QByteArray kProgram = "PROGRAM";
 const QByteArray kPosition = "POSITION";
 const QByteArray kOption = "OPTION";
+constexpr int kGripAllowance = 32;
 
 // The one place where a path from the settings file meets the window's
 // path texts, and back.
@@ -42,8 +44,9 @@ void TForm1::ReadSettings() {
   const QRect screen = primary->geometry();
   const QRect available = primary->availableGeometry();
   // On a small screen (or a large scale factor) the window may not ask
-  // for more than the screen has.
-  const QSize needed = minimumSizeHint();
+  // for more than the screen has. The status bar's size grip joins in
+  // only when the window is shown.
+  const QSize needed = minimumSizeHint() + QSize(kGripAllowance, 0);
   const QSize least = needed.boundedTo(available.size());
   if (least != needed) setMinimumSize(least);
 
@@ -80,6 +83,10 @@ void TForm1::ReadSettings() {
   InitialFolder = PathFromSetting(startFolder_);
   const int pane = std::max(0, ini.ReadInteger(kOption, "FolderPaneWidth", width() / 3));
   Splitter1->setSizes({pane, std::max(0, width() - pane)});
+  // The detection page is laid out only once it is shown; until then the
+  // width read here is the pane's width.
+  paneWidth_ = pane;
+  connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) { paneShown_ |= index == 1; });
   TreeScrollPos = ini.ReadInteger(kOption, "ScrollPosX", 0);
   // Only the low byte counts; a number past the four styles means the first.
   const int style = ini.ReadInteger(kOption, "ViewStyle", 0) & 0xFF;
@@ -133,7 +140,7 @@ void TForm1::WriteSettings() {
     ini.WriteBool(kOption, "CloseQuery", CloseQuery1->isChecked());
     ini.WriteBool(kOption, "SaveStatus", SaveStatus1->isChecked());
     ini.WriteText(kOption, "InitialDir", CurrentFolderSetting());
-    ini.WriteInteger(kOption, "FolderPaneWidth", Splitter1->sizes().value(0));
+    ini.WriteInteger(kOption, "FolderPaneWidth", paneShown_ ? Panel4->width() : paneWidth_);
     ini.WriteInteger(kOption, "ScrollPosX", TreeScrollPos);
     ini.WriteInteger(kOption, "ViewStyle", ListView1->ViewStyle());
   } else {
