@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QList>
 
 #include <algorithm>
@@ -264,7 +265,7 @@ bool IniFile::Save(const QByteArray& path, QString* error) const {
   const std::string target = path.toStdString();
   const size_t slash = target.rfind('/');
   if (slash != std::string::npos && !MakeFolders(target.substr(0, slash + 1), error)) return false;
-  return ReplaceFileAtomically(target, Text(), error);
+  return ReplaceFileAtomically(QFile::decodeName(path), Text(), error);
 }
 
 }  // namespace yuragi

@@ -35,7 +35,5 @@ bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error);
 // file in the same folder first, which takes the old file's permissions.
 // On any failure the old file is left as it was.
 bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
-// The same for a path given as the file system's own bytes.
-bool ReplaceFileAtomically(const std::string& nativePath, const QByteArray& bytes, QString* error);
 
 }  // namespace yuragi

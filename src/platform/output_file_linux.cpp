@@ -91,11 +91,7 @@ bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error) 
 }
 
 bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
-  return ReplaceFileAtomically(NativePath(path), bytes, error);
-}
-
-bool ReplaceFileAtomically(const std::string& nativePath, const QByteArray& bytes, QString* error) {
-  std::string target = nativePath;
+  std::string target = NativePath(path);
   // A link is kept: the file it points to is the one replaced.
   char resolved[PATH_MAX];
   struct stat link {};
