@@ -135,7 +135,6 @@ class TForm1 : public QMainWindow {
   int64_t FileCount = 0;    // files visited by the current detection run
   QString UrlFileName;      // file-name part of the URL being fetched
   QByteArray NewPictureBytes;  // the received bytes behind Image2, unchanged
-  int TreeScrollPos = 0;    // the folder tree's horizontal scroll position, from start to exit
 
   // --- application shell --------------------------------------------------
   void FormResize();
@@ -220,6 +219,7 @@ class TForm1 : public QMainWindow {
   bool detectionRunning_ = false;
   bool downloadRunning_ = false;
   bool closePending_ = false;
+  int TreeScrollPos = 0;      // the folder tree's horizontal scroll position, from start to exit
   bool closeAgreed_ = false;  // the close query said yes; it is not asked again
   yuragi::WindowPlacement placement_;  // as read at start-up; flags and maximised point kept
   QByteArray startFolder_;  // "InitialDir" exactly as the settings file held it
