@@ -6,4 +6,5 @@ QByteArray InitialFolder;
 QByteArray TempDir;
 QByteArray TempDownloadPath;
 QByteArray TempImagePath;
+QByteArray SettingsFile;
 std::atomic<bool> CancelRequested{false};

@@ -19,6 +19,9 @@ extern QByteArray InitialFolder;     // start folder of the folder tree and the 
 extern QByteArray TempDir;           // private temporary folder, with its closing "/"
 extern QByteArray TempDownloadPath;  // the file receiving the current download
 extern QByteArray TempImagePath;     // copy of the last downloaded picture
+// The settings file; found beside the executable or in the user's
+// configuration folder when the main window is built and still empty.
+extern QByteArray SettingsFile;
 
 // Set by either cancel button; polled by the detection walk and the download.
 extern std::atomic<bool> CancelRequested;

@@ -3,17 +3,16 @@
 #include <unistd.h>
 
 #include <QAction>
-#include <QCloseEvent>
 #include <QDateTime>
-#include <QFile>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
-#include <QScreen>
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -66,13 +65,14 @@ TForm1::TForm1(Prompts& prompts, QList<QByteArray> arguments, QWidget* parent)
   // The construction order the rest of the program relies on.
   SetCaption(ApplicationTitle);
   setAcceptDrops(true);
-  ApplyStartPlacement();
+  ReadSettings();
   SetCaption(ProductName);
   PageControl1->setCurrentIndex(0);
   std::srand(unsigned(std::time(nullptr)));
   CreateFolderTree();
   ReadTempDir();
   ShowStartState();
+  ApplyTreeScrollPosition();
   LoadJpegIcon();
   ConnectHandlers();
   Timer1->start();
@@ -81,17 +81,6 @@ TForm1::TForm1(Prompts& prompts, QList<QByteArray> arguments, QWidget* parent)
 }
 
 TForm1::~TForm1() = default;
-
-void TForm1::ApplyStartPlacement() {
-  // Half the primary screen each way, centred; the folder pane a third.
-  const QRect screen = QGuiApplication::primaryScreen()->geometry();
-  const int width = screen.width() / 2;
-  const int height = screen.height() / 2;
-  resize(width, height);
-  move(screen.x() + (screen.width() - width) / 2, screen.y() + (screen.height() - height) / 2);
-  InitialFolder = FolderPart(ExecutablePath());
-  Splitter1->setSizes({width / 3, width - width / 3});
-}
 
 void TForm1::CreateFolderTree() {
   FolderTree = nullptr;
@@ -209,8 +198,6 @@ void TForm1::Timer1Timer() {
 
 void TForm1::ReadTempDir() { TempDir = PrivateTempDir(); }
 
-void TForm1::Exit1Click() { close(); }
-
 void TForm1::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   FormResize();
@@ -221,25 +208,6 @@ void TForm1::showEvent(QShowEvent* event) {
   FormResize();
   if (std::exchange(shownOnce_, true)) return;
   RunHandler([this] { FormShow(); });
-}
-
-void TForm1::closeEvent(QCloseEvent* event) {
-  // Long work runs inside a handler: let it unwind first, then close.
-  if (detectionRunning_ || downloadRunning_) {
-    CancelRequested = true;
-    closePending_ = true;
-    event->ignore();
-    return;
-  }
-  if (!TempDownloadPath.isEmpty()) ::unlink(TempDownloadPath.constData());
-  if (!TempImagePath.isEmpty()) ::unlink(TempImagePath.constData());
-  Timer1->stop();
-  event->accept();
-}
-
-void TForm1::FinishPendingClose() {
-  if (!std::exchange(closePending_, false)) return;
-  QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/window_placement.h"
 #include "platform/file_filter.h"
 #include "platform/file_identity.h"
 #include "platform/http_client.h"
@@ -148,6 +149,8 @@ class TForm1 : public QMainWindow {
   void Timer1Timer();
   void ReadTempDir();
   void Exit1Click();
+  void FormCloseQuery(bool& canClose);
+  void FormClose();
   void SetCaption(const QString& caption);  // window caption and application title
 
   // --- detection ----------------------------------------------------------
@@ -222,9 +225,10 @@ class TForm1 : public QMainWindow {
   void CreateDialogs();
   void ConnectHandlers();
   void ConnectFileActions();
-  void ApplyStartPlacement();
+  void ReadSettings();
   void CreateFolderTree();
   void ShowStartState();
+  void ApplyTreeScrollPosition();
   void LoadJpegIcon();
 
   void SetViewStyle(int style);
@@ -232,6 +236,11 @@ class TForm1 : public QMainWindow {
   void ShowPicture(yuragi::ImageView* view, bool shown);
   void FinishPendingClose();
   QByteArray SelectedRowPath() const;
+  void WriteSettings();
+  yuragi::WindowPlacement CurrentPlacement() const;
+  QByteArray CurrentFolderSetting() const;
+  void DeleteTempFiles();
+  void DestroyFolderTree();
 
   yuragi::Prompts& prompts_;
   std::unique_ptr<yuragi::DesktopShell> shell_;  // open, open with, properties, trash
@@ -241,4 +250,11 @@ class TForm1 : public QMainWindow {
   bool detectionRunning_ = false;
   bool downloadRunning_ = false;
   bool closePending_ = false;
+  int TreeScrollPos = 0;      // the folder tree's horizontal scroll position, from start to exit
+  bool closeAgreed_ = false;  // the close query said yes; it is not asked again
+  yuragi::WindowPlacement placement_;  // as read at start-up; flags and maximised point kept
+  QByteArray startFolder_;  // "InitialDir" exactly as the settings file held it
+  QRect normalRect_;        // the restored window's rectangle as placed at start-up
+  int paneWidth_ = 0;       // the folder pane's width until its page is first shown
+  bool paneShown_ = false;
 };

@@ -3,6 +3,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScrollBar>
+#include <algorithm>
 
 #include "platform/paths.h"
 #include "widgets/face_colour.h"
@@ -23,6 +25,23 @@ FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new NativeFo
   // Keep the selection visible while another control has the focus.
   KeepSelectionVisibleUnfocused(this);
   connect(this, &QTreeView::clicked, this, &FolderTree::FolderClicked);
+  QScrollBar* bar = horizontalScrollBar();
+  connect(bar, &QScrollBar::rangeChanged, this, &FolderTree::KeepWantedPosition);
+  connect(bar, &QScrollBar::valueChanged, this, &FolderTree::KeepWantedPosition);
+  connect(bar, &QScrollBar::actionTriggered, this, [this] { wantedX_ = -1; });
+}
+
+void FolderTree::KeepHorizontalPosition(int x) {
+  wantedX_ = std::max(0, x);
+  KeepWantedPosition();
+}
+
+int FolderTree::HorizontalPosition() const { return wantedX_ >= 0 ? wantedX_ : horizontalScrollBar()->value(); }
+
+void FolderTree::KeepWantedPosition() {
+  // Selecting a folder scrolls back to the left edge; the held position wins.
+  QScrollBar* bar = horizontalScrollBar();
+  if (wantedX_ >= 0 && bar->maximum() >= wantedX_ && bar->value() != wantedX_) bar->setValue(wantedX_);
 }
 
 bool FolderTree::SetPath(const QByteArray& folder) {
@@ -38,6 +57,7 @@ bool FolderTree::SetPath(const QByteArray& folder) {
 QByteArray FolderTree::SelectedPath() const { return model_->PathOf(currentIndex()); }
 
 void FolderTree::keyPressEvent(QKeyEvent* event) {
+  wantedX_ = -1;
   // Enter starts a run as a double-click does, for keyboard users.
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
     emit FolderDoubleClicked();
@@ -46,7 +66,13 @@ void FolderTree::keyPressEvent(QKeyEvent* event) {
   QTreeView::keyPressEvent(event);
 }
 
+void FolderTree::wheelEvent(QWheelEvent* event) {
+  wantedX_ = -1;
+  QTreeView::wheelEvent(event);
+}
+
 void FolderTree::mousePressEvent(QMouseEvent* event) {
+  wantedX_ = -1;
   if (event->button() == Qt::RightButton) {
     const QModelIndex index = indexAt(event->position().toPoint());
     if (index.isValid()) setCurrentIndex(index);

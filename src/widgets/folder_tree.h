@@ -19,6 +19,11 @@ class FolderTree : public QTreeView {
   bool SetPath(const QByteArray& folder);
   // The selected folder's exact path, empty when none is selected.
   QByteArray SelectedPath() const;
+  // Holds the horizontal scroll position at x until the user scrolls,
+  // clicks or types: the column widens as folders are expanded.
+  void KeepHorizontalPosition(int x);
+  // The held position while it is held, else the scroll bar's.
+  int HorizontalPosition() const;
 
  signals:
   void FolderClicked();
@@ -28,9 +33,13 @@ class FolderTree : public QTreeView {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
+  void KeepWantedPosition();
+
   NativeFolderModel* model_;
+  int wantedX_ = -1;  // the held horizontal position; -1 when none
 };
 
 }  // namespace yuragi

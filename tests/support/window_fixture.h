@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTest>
 #include <QTemporaryDir>
 #include <memory>
@@ -23,6 +24,8 @@ class WindowTest : public ::testing::Test {
     TempImagePath.clear();
     CancelRequested = false;
     ASSERT_TRUE(dir.isValid());
+    // Each test reads and writes its own settings, never the build folder's.
+    SettingsFile = QFile::encodeName(Path("settings.ini"));
   }
 
   TForm1& Open(QStringList arguments = {}) {

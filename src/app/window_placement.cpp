@@ -1,0 +1,44 @@
+#include "app/window_placement.h"
+
+#include <algorithm>
+
+namespace yuragi {
+
+namespace {
+
+// Enough of a window to take hold of it and drag it back.
+constexpr int kGripWidth = 64;
+constexpr int kGripHeight = 32;
+
+}  // namespace
+
+void WindowPlacement::SetNormalRect(const QRect& rect) {
+  left = rect.x();
+  top = rect.y();
+  right = rect.x() + rect.width();
+  bottom = rect.y() + rect.height();
+}
+
+QSize StartSize(const QRect& screen, const QRect& available, const QSize& least) {
+  const QSize half(screen.width() / 2, screen.height() / 2);
+  return half.expandedTo(least).boundedTo(available.size());
+}
+
+QRect FitOntoScreens(const QRect& rect, const QList<QRect>& availableAreas, const QRect& primaryAvailable,
+                     const QSize& fallbackSize) {
+  QRect wanted = rect;
+  if (wanted.width() <= 0 || wanted.height() <= 0) wanted.setSize(fallbackSize);
+  const int needX = std::min(kGripWidth, wanted.width());
+  const int needY = std::min(kGripHeight, wanted.height());
+  for (const QRect& area : availableAreas) {
+    const QRect seen = area.intersected(wanted);
+    if (seen.width() >= needX && seen.height() >= needY) return wanted;
+  }
+  const QSize size = wanted.size().boundedTo(primaryAvailable.size());
+  // Halving toward zero, as every centring of the window does.
+  const QPoint topLeft(primaryAvailable.x() + (primaryAvailable.width() - size.width()) / 2,
+                       primaryAvailable.y() + (primaryAvailable.height() - size.height()) / 2);
+  return QRect(topLeft, size);
+}
+
+}  // namespace yuragi

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace yuragi {
+
+// The running program's own path, as the file system's bytes.
+QByteArray ExecutableFilePath();
+
+// Where the program keeps its settings file: beside the executable when
+// that folder can be written (a program unpacked into a folder of its own),
+// else in $XDG_CONFIG_HOME/yuragimaru/ (an installed program). The name is
+// the executable's with its extension replaced by ".ini", or ".ini" appended
+// when it has none, so a renamed copy keeps its own file.
+QByteArray SettingsFilePath(const QByteArray& executable);
+
+// $XDG_CONFIG_HOME, else ~/.config; with a trailing "/".
+QByteArray ConfigHome();
+
+}  // namespace yuragi

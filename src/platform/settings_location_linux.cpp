@@ -1,0 +1,48 @@
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <cstdlib>
+
+#include "platform/settings_location.h"
+
+namespace yuragi {
+
+namespace {
+
+QByteArray WithSlash(QByteArray path) {
+  if (!path.endsWith('/')) path += '/';
+  return path;
+}
+
+}  // namespace
+
+QByteArray ExecutableFilePath() {
+  QByteArray buffer(4096, Qt::Uninitialized);
+  const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), size_t(buffer.size()));
+  if (n > 0 && n < buffer.size()) return buffer.left(n);
+  return QFile::encodeName(QCoreApplication::applicationFilePath());
+}
+
+QByteArray ConfigHome() {
+  // The base directory rules: a relative value is invalid and ignored.
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config && config[0] == '/') return WithSlash(config);
+  const char* home = std::getenv("HOME");
+  const QByteArray base = home && home[0] == '/' ? QByteArray(home) : QFile::encodeName(QDir::homePath());
+  return WithSlash(base) + ".config/";
+}
+
+QByteArray SettingsFilePath(const QByteArray& executable) {
+  const qsizetype slash = executable.lastIndexOf('/');
+  const QByteArray folder = executable.left(slash + 1);
+  QByteArray name = executable.mid(slash + 1);
+  const qsizetype dot = name.lastIndexOf('.');
+  if (dot >= 0) name.truncate(dot);
+  name += ".ini";
+  if (!folder.isEmpty() && ::access(folder.constData(), W_OK) == 0) return folder + name;
+  return ConfigHome() + "yuragimaru/" + name;
+}
+
+}  // namespace yuragi
