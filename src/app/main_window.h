@@ -30,6 +30,7 @@ class FixedWidthTabBar;
 class FolderTree;
 class ImageView;
 class Prompts;
+enum class LauncherPlace;
 }  // namespace yuragi
 
 // The main window. Controls keep the names of the window layout; handlers
@@ -172,6 +173,16 @@ class TForm1 : public QMainWindow {
   void SaveAsBtnClick();
   void ClearBtnClick();
 
+  // --- desktop integration ------------------------------------------------
+  void DeskTop1Click();
+  void StartUp1Click();
+  void StartMenu1Click();
+  void H1Click();
+  void About1Click();
+  void Site1Click();
+  int ShowAboutBox();  // the About box's result (yuragi::AboutResult)
+  void PaintAboutBackground(QWidget* dialog);
+
   // Runs a handler; a failure that escapes it is shown in an error box
   // with the application title, and the program goes on.
   void RunHandler(const std::function<void()>& handler);
@@ -202,6 +213,7 @@ class TForm1 : public QMainWindow {
   void SetSaveControlsEnabled(bool enabled);
   void ShowPicture(yuragi::ImageView* view, bool shown);
   void FinishPendingClose();
+  void RegisterLauncher(yuragi::LauncherPlace place, const QString& question);
 
   yuragi::Prompts& prompts_;
   std::unique_ptr<yuragi::DesktopShell> shell_;  // open, open with, properties, trash
