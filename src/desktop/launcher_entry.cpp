@@ -124,10 +124,12 @@ QByteArray LauncherText(const QString& name, const QByteArray& executable, const
   set("Type", "Application");
   set("Name", name.toUtf8());
   set("Comment", QByteArrayLiteral("途中で切れた JPEG 画像を見つけて取り直します"));
-  set("Exec", QuoteExecArgument(executable));
+  // GIO looks for the program named first in Exec before it expands "%%",
+  // so a path holding "%" would never start there; env comes first then.
+  set("Exec", (executable.contains('%') ? QByteArray("env ") : QByteArray()) + QuoteExecArgument(executable));
   set("Icon", icon.toUtf8());
   g_key_file_set_boolean(file.get(), kGroup, "Terminal", FALSE);
-  set("Categories", "Graphics;Utility;");
+  set("Categories", "Graphics;2DGraphics;RasterGraphics;");
   gsize length = 0;
   std::unique_ptr<gchar, GFreeDeleter> data(g_key_file_to_data(file.get(), &length, nullptr));
   return QByteArray(data.get(), qsizetype(length));
