@@ -1,7 +1,5 @@
 #pragma once
 
-#include <gio/gio.h>
-
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -15,7 +13,7 @@ namespace yuragi::testing {
 // a temporary folder, and a stand-in browser, registered through the
 // user's mimeapps.list for HTML files and web addresses, appends every URI
 // it is given to a file. GLib reads these folders once, so this must be
-// made before anything calls GIO.
+// made before anything calls GLib.
 class DesktopEnvironment {
  public:
   DesktopEnvironment() {
