@@ -186,7 +186,7 @@ TEST_F(AboutBoxes, GradientRuleColourAndDirection) {
 
 TEST_F(AboutBoxes, EveryPaintDrawsTheNextColourOfTheGenerator) {
   TForm1& f = Open();
-  AboutBox box(&f, AboutText("/opt/yuragimaru"), ProgramIcon(), [&f](QWidget* d) { f.PaintAboutBackground(d); });
+  AboutBox box(&f, AboutText("/opt/yuragimaru"), ProgramIcon(), [&f](QWidget* d, QPainter& p) { f.PaintAboutBackground(d, p); });
   box.adjustSize();
   // Find a seed whose next two colours differ in both colour and direction,
   // then paint twice: each paint must show the next colour by the rule.
@@ -212,6 +212,18 @@ TEST_F(AboutBoxes, EveryPaintDrawsTheNextColourOfTheGenerator) {
     }
   }
   EXPECT_NE(one.pixelColor(size.width() - 2, size.height() - 2), two.pixelColor(size.width() - 2, size.height() - 2));
+
+  // A paint of a part keeps the gradient that shows and draws no colour.
+  QPixmap part(size);
+  part.fill(Qt::black);
+  const QPoint corner(size.width() - 2, size.height() - 2);
+  box.render(&part, corner - QPoint(6, 6), QRegion(size.width() - 8, size.height() - 8, 8, 8));
+  EXPECT_TRUE(Near(part.toImage().pixelColor(corner), GradientImage(second, size).pixelColor(corner)));
+  const quint32 third = DrawAboutColour();
+  std::srand(seed);
+  DrawAboutColour();
+  DrawAboutColour();
+  EXPECT_EQ(third, DrawAboutColour());
 }
 
 TEST_F(AboutBoxes, HomePageOpensInTheBrowserAfterTheBoxIsGone) {

@@ -15,6 +15,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPainter;
 class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
@@ -181,7 +182,7 @@ class TForm1 : public QMainWindow {
   void About1Click();
   void Site1Click();
   int ShowAboutBox();  // the About box's result (yuragi::AboutResult)
-  void PaintAboutBackground(QWidget* dialog);
+  void PaintAboutBackground(QWidget* dialog, QPainter& painter);
 
   // Runs a handler; a failure that escapes it is shown in an error box
   // with the application title, and the program goes on.

@@ -5,6 +5,8 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -44,7 +46,7 @@ QPoint AboutBoxPosition(const QRect& owner, const QSize& box, const QRect& deskt
 }
 
 AboutBox::AboutBox(QWidget* owner, const QString& text, const QIcon& icon,
-                   std::function<void(QWidget*)> paintBackground)
+                   std::function<void(QWidget*, QPainter&)> paintBackground)
     : QDialog(owner), paintBackground_(std::move(paintBackground)) {
   setWindowTitle(QStringLiteral("バージョン情報"));
   IconLabel = new QLabel(this);
@@ -53,10 +55,7 @@ AboutBox::AboutBox(QWidget* owner, const QString& text, const QIcon& icon,
   TextLabel = new QLabel(text, this);
   TextLabel->setTextFormat(Qt::PlainText);
   TextLabel->setAutoFillBackground(false);
-  TextLabel->setAttribute(Qt::WA_TranslucentBackground);
   TextLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-  TextLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  TextLabel->setContextMenuPolicy(Qt::NoContextMenu);
   OkButton = new QPushButton(QStringLiteral("&OK"), this);
   HomePageButton = new QPushButton(QStringLiteral("&HomePage"), this);
   for (QPushButton* button : {OkButton, HomePageButton}) button->setCursor(Qt::PointingHandCursor);
@@ -95,8 +94,14 @@ void AboutBox::keyPressEvent(QKeyEvent* event) {
 }
 
 void AboutBox::paintEvent(QPaintEvent* event) {
-  if (paintBackground_) paintBackground_(this);
-  QDialog::paintEvent(event);
+  const bool whole = (QRegion(rect()) - event->region()).isEmpty();
+  if (paintBackground_ && (whole || background_.size() != size())) {
+    background_ = QPixmap(size());
+    QPainter painter(&background_);
+    paintBackground_(this, painter);
+  }
+  QPainter painter(this);
+  painter.drawPixmap(0, 0, background_);
 }
 
 }  // namespace yuragi

@@ -2,11 +2,13 @@
 
 #include <QDialog>
 #include <QLinearGradient>
+#include <QPixmap>
 #include <QString>
 #include <functional>
 
 class QIcon;
 class QLabel;
+class QPainter;
 class QPushButton;
 
 namespace yuragi {
@@ -30,14 +32,16 @@ quint32 DrawAboutColour();
 QPoint AboutBoxPosition(const QRect& owner, const QSize& box, const QRect& desktop);
 
 // The box itself: the program's icon at the top left, the text beside it on
-// a transparent label, the two buttons in one centred row below. Every paint
-// goes to paintBackground first.
+// a transparent label, the two buttons in one centred row below. A paint of
+// the whole box asks paintBackground for a new background; a paint of a
+// part (a button's focus frame) keeps the one that shows, so the box never
+// turns into a patchwork of gradients.
 class AboutBox : public QDialog {
   Q_OBJECT
 
  public:
   AboutBox(QWidget* owner, const QString& text, const QIcon& icon,
-           std::function<void(QWidget*)> paintBackground);
+           std::function<void(QWidget*, QPainter&)> paintBackground);
 
   QLabel* IconLabel = nullptr;
   QLabel* TextLabel = nullptr;
@@ -51,7 +55,8 @@ class AboutBox : public QDialog {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  std::function<void(QWidget*)> paintBackground_;
+  std::function<void(QWidget*, QPainter&)> paintBackground_;
+  QPixmap background_;
 };
 
 }  // namespace yuragi

@@ -35,7 +35,7 @@ void TForm1::About1Click() {
 
 int TForm1::ShowAboutBox() {
   AboutBox box(this, AboutText(QFile::decodeName(RunningExecutable())), ProgramIcon(),
-               [this](QWidget* dialog) { PaintAboutBackground(dialog); });
+               [this](QWidget* dialog, QPainter& painter) { PaintAboutBackground(dialog, painter); });
   box.adjustSize();
   const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
   const QRect desktop = screen ? screen->availableGeometry() : QRect(frameGeometry());
@@ -43,7 +43,6 @@ int TForm1::ShowAboutBox() {
   return box.exec();
 }
 
-void TForm1::PaintAboutBackground(QWidget* dialog) {
-  QPainter painter(dialog);
+void TForm1::PaintAboutBackground(QWidget* dialog, QPainter& painter) {
   painter.fillRect(dialog->rect(), AboutGradient(DrawAboutColour(), dialog->size()));
 }
