@@ -5,14 +5,19 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QGroupBox>
+#include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 
 #include "desktop/help_file.h"
 #include "desktop/launcher_entry.h"
+#include "jpeg_writer.h"
+#include "test_server.h"
 #include "window_fixture.h"
 
 using namespace yuragi;
-using yuragi::testing::WindowTest;
+using namespace yuragi::testing;
 
 namespace {
 
@@ -141,4 +146,41 @@ TEST_F(LauncherWindow, AFolderThatCannotBeWrittenGivesAnErrorAndNoSuccess) {
   ASSERT_EQ(prompts.shown.size(), 2u);
   EXPECT_EQ(prompts.shown[1].kind, "error");
   EXPECT_TRUE(prompts.shown[1].text.contains(home + "/.config/autostart")) << prompts.shown[1].text.toStdString();
+}
+
+TEST_F(LauncherWindow, RefusedWhileATransferRuns) {
+  TestServer server;
+  const std::vector<uint8_t> picture = EncodeJpeg({320, 240, JpegKind::Baseline, 90, 4});
+  server.ServeStalling("/img/slow.jpg", picture);
+  server.Start();
+  const QString target = Path(QStringLiteral("127.0.0.1:%1/img/slow.jpg").arg(server.Port()));
+  QDir().mkpath(QFileInfo(target).path());
+  WriteFile(target.toStdString(), Truncated(picture, picture.size() / 2));
+  TForm1& f = Open();
+  f.Edit1->setText(target);
+  int key = 13;
+  f.Edit1KeyPress(f.Edit1, key);
+  const QString url = f.Edit2->text();
+  ASSERT_FALSE(url.isEmpty());
+  ASSERT_EQ(url.toStdString(), server.Url("/img/slow.jpg"));
+
+  QTimer poll;
+  bool tried = false;
+  QObject::connect(&poll, &QTimer::timeout, &f, [&] {
+    if (f.GroupBox5->title().isEmpty()) return;
+    prompts.answers = {true, true, true};
+    for (QAction* item : {f.DeskTop1, f.StartUp1, f.StartMenu1}) item->trigger();
+    tried = true;
+    f.CancelBtn0->click();
+    poll.stop();
+  });
+  poll.start(5);
+  f.ReGetBtnClick();
+  server.release = true;
+  EXPECT_TRUE(tried);
+  EXPECT_TRUE(prompts.shown.empty()) << prompts.Texts().join("|").toStdString();
+  EXPECT_EQ(f.Edit1->text(), target);
+  EXPECT_EQ(f.Edit2->text(), url);
+  EXPECT_FALSE(QFile::exists(home + "/.config/autostart"));
+  EXPECT_FALSE(QFile::exists(home + "/.local/share/applications"));
 }
