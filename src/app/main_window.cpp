@@ -132,6 +132,12 @@ void TForm1::ConnectHandlers() {
   on(SaveAsBtn, &QPushButton::clicked, &TForm1::SaveAsBtnClick);
   on(SaveAs1, &QAction::triggered, &TForm1::SaveAsBtnClick);
   on(ClearBtn, &QPushButton::clicked, &TForm1::ClearBtnClick);
+  on(DeskTop1, &QAction::triggered, &TForm1::DeskTop1Click);
+  on(StartUp1, &QAction::triggered, &TForm1::StartUp1Click);
+  on(StartMenu1, &QAction::triggered, &TForm1::StartMenu1Click);
+  on(H1, &QAction::triggered, &TForm1::H1Click);
+  on(About1, &QAction::triggered, &TForm1::About1Click);
+  on(Site1, &QAction::triggered, &TForm1::Site1Click);
   on(Popup1vsIcon, &QAction::triggered, &TForm1::Popup1vsIconClick);
   on(Popup1vsSmallIcon, &QAction::triggered, &TForm1::Popup1vsSmallIconClick);
   on(Popup1vsList, &QAction::triggered, &TForm1::Popup1vsListClick);

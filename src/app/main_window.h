@@ -20,6 +20,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPainter;
 class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
@@ -35,6 +36,7 @@ class FixedWidthTabBar;
 class FolderTree;
 class ImageView;
 class Prompts;
+enum class LauncherPlace;
 }  // namespace yuragi
 
 // The main window. Controls keep the names of the window layout; handlers
@@ -202,6 +204,15 @@ class TForm1 : public QMainWindow {
   void OpenByP22Click();
   void PropertyP22Click();
   bool ShowFileProperties(const QByteArray& path);
+  // --- desktop integration ------------------------------------------------
+  void DeskTop1Click();
+  void StartUp1Click();
+  void StartMenu1Click();
+  void H1Click();
+  void About1Click();
+  void Site1Click();
+  int ShowAboutBox();  // the About box's result (yuragi::AboutResult)
+  void PaintAboutBackground(QWidget* dialog, QPainter& painter);
 
   // Runs a handler; a failure that escapes it is shown in an error box
   // with the application title, and the program goes on.
@@ -241,6 +252,7 @@ class TForm1 : public QMainWindow {
   QByteArray CurrentFolderSetting() const;
   void DeleteTempFiles();
   void DestroyFolderTree();
+  void RegisterLauncher(yuragi::LauncherPlace place, const QString& question);
 
   yuragi::Prompts& prompts_;
   std::unique_ptr<yuragi::DesktopShell> shell_;  // open, open with, properties, trash

@@ -3,7 +3,6 @@
 #include <QIcon>
 #include <QMimeDatabase>
 #include <QPainter>
-#include <QPainterPath>
 
 namespace yuragi {
 
@@ -37,23 +36,10 @@ QPixmap JpegFileIcon() {
 }
 
 QIcon ProgramIcon() {
+  // The PNG sizes rendered from data/icons/yuragimaru.svg, built into the program.
   QIcon icon;
-  for (int size : {16, 32, 64}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(30, 110, 190));
-    painter.setPen(Qt::NoPen);
-    painter.drawEllipse(QRectF(0.5, 0.5, size - 1.0, size - 1.0));
-    painter.setPen(QPen(Qt::white, size / 10.0));
-    // A wave: the program mends what wavered.
-    QPainterPath wave;
-    wave.moveTo(size * 0.18, size * 0.55);
-    wave.cubicTo(size * 0.35, size * 0.25, size * 0.5, size * 0.85, size * 0.82, size * 0.45);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawPath(wave);
-    icon.addPixmap(pixmap);
+  for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/icons/%1x%1/yuragimaru.png").arg(size), QSize(size, size));
   }
   return icon;
 }

@@ -1,0 +1,43 @@
+#include "desktop/help_file.h"
+
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <filesystem>
+
+namespace yuragi {
+namespace {
+
+bool IsFile(const QByteArray& path) {
+  struct stat info {};
+  return !path.isEmpty() && ::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+QByteArray RunningExecutable() {
+  std::error_code failure;
+  const std::filesystem::path link = std::filesystem::read_symlink("/proc/self/exe", failure);
+  const std::string path = link.native();
+  // A program file removed while it runs reads as "... (deleted)".
+  if (!failure && !path.empty() && !path.ends_with(" (deleted)")) return QByteArray::fromStdString(path);
+  return QFile::encodeName(QCoreApplication::applicationFilePath());
+}
+
+QByteArray HelpFileBeside(const QByteArray& executable) {
+  const qsizetype slash = executable.lastIndexOf('/');
+  const qsizetype dot = executable.lastIndexOf('.');
+  const QByteArray stem = dot > slash ? executable.left(dot) : executable;
+  return stem + ".html";
+}
+
+QByteArray FindHelpFile(const QByteArray& executable) {
+  const QByteArray beside = HelpFileBeside(executable);
+  if (IsFile(beside)) return beside;
+  const QByteArray installed = QByteArrayLiteral(YURAGI_DOC_DIR "/yuragimaru.html");
+  if (IsFile(installed)) return installed;
+  return {};
+}
+
+}  // namespace yuragi

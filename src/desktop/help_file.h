@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace yuragi {
+
+// The running program's path as the kernel knows it now, so a program file
+// renamed since it started is named by its new name.
+QByteArray RunningExecutable();
+
+// The manual beside the program: its path with the extension replaced by
+// ".html" (appended when the name has none).
+QByteArray HelpFileBeside(const QByteArray& executable);
+
+// The manual the program opens: the one beside it when present, else the
+// installed copy when present, else empty.
+QByteArray FindHelpFile(const QByteArray& executable);
+
+}  // namespace yuragi
