@@ -79,6 +79,7 @@ class Walker {
     try {
       std::optional<RgbImage> thumbnail = MakeThumbnail(path, kThumbnailSize, kThumbnailSize);
       if (!thumbnail) {
+        if (run_.undecodable) run_.undecodable->push_back(path);
         window_.ProcessMessages();
         return;
       }

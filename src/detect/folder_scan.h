@@ -6,6 +6,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/rgb_image.h"
 
@@ -35,6 +36,9 @@ struct ScanRun {
   explicit ScanRun(const std::atomic<bool>& cancel) : cancelRequested(cancel) {}
   const std::atomic<bool>& cancelRequested;
   int64_t fileCount = 0;  // every non-folder entry visited
+  // When set, files without the end marker that do not decode at all (never
+  // listed) are collected here.
+  std::vector<std::string>* undecodable = nullptr;
 };
 
 // Walks depth first in the file system's order; never raises.

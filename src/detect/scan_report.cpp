@@ -8,9 +8,6 @@
 
 namespace yuragi {
 
-namespace {
-
-// Length of the valid UTF-8 sequence at p, or 0.
 size_t Utf8Length(const unsigned char* p, size_t left) {
   const unsigned char c = p[0];
   size_t length;
@@ -34,8 +31,6 @@ size_t Utf8Length(const unsigned char* p, size_t left) {
   if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
   return length;
 }
-
-}  // namespace
 
 std::string JsonString(const std::string& bytes) {
   std::string out = "\"";

@@ -13,6 +13,7 @@
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace yuragi {
 
@@ -22,6 +23,7 @@ struct ErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  bool dataMissing;
 };
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
@@ -32,7 +34,10 @@ struct ErrorManager {
 
 // Warnings are counted, never printed: a cut stream still gives a picture.
 void EmitMessage(j_common_ptr cinfo, int level) {
-  if (level < 0) ++cinfo->err->num_warnings;
+  if (level >= 0) return;
+  ++cinfo->err->num_warnings;
+  const int code = cinfo->err->msg_code;
+  if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER) reinterpret_cast<ErrorManager*>(cinfo->err)->dataMissing = true;
 }
 
 // Everything the decode touches after setjmp lives here, outside the
@@ -146,12 +151,19 @@ bool Run(Session& s, const uint8_t* data, size_t size, const DecodeRequest& requ
 
 std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeRequest request,
                                    std::string* error) {
+  return DecodeJpeg(data, size, request, error, nullptr);
+}
+
+std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeRequest request, std::string* error,
+                                   DecodeWarnings* warnings) {
   if (size == 0) {
     if (error) *error = "empty file";
     return std::nullopt;
   }
   auto session = std::make_unique<Session>();
-  if (!Run(*session, data, size, request)) {
+  const bool decoded = Run(*session, data, size, request);
+  if (warnings) *warnings = {int(session->errors.pub.num_warnings), session->errors.dataMissing};
+  if (!decoded) {
     if (error) *error = session->errors.message;
     return std::nullopt;
   }

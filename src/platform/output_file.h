@@ -35,5 +35,6 @@ bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error);
 // file in the same folder first, which takes the old file's permissions.
 // On any failure the old file is left as it was.
 bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
+bool ReplaceFileAtomically(const std::string& nativePath, const char* data, size_t size, std::string* error);
 
 }  // namespace yuragi

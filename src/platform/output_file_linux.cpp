@@ -29,8 +29,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-QString ErrorText(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
-
 mode_t DefaultMode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -91,7 +89,14 @@ bool WriteNewFile(const QString& path, const QByteArray& bytes, QString* error) 
 }
 
 bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
-  std::string target = NativePath(path);
+  std::string reason;
+  if (ReplaceFileAtomically(NativePath(path), bytes.constData(), size_t(bytes.size()), &reason)) return true;
+  if (error) *error = QString::fromLocal8Bit(reason.c_str());
+  return false;
+}
+
+bool ReplaceFileAtomically(const std::string& nativePath, const char* data, size_t size, std::string* error) {
+  std::string target = nativePath;
   // A link is kept: the file it points to is the one replaced.
   char resolved[PATH_MAX];
   struct stat link {};
@@ -101,7 +106,7 @@ bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString
   // The rename would get past a file the user made read-only: refuse, as a
   // write into it would.
   if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
-    if (error) *error = ErrorText(errno);
+    if (error) *error = std::strerror(errno);
     return false;
   }
   const size_t slash = target.rfind('/');
@@ -110,12 +115,12 @@ bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString
   std::string temp = folder + "." + name + ".yuragimaru-XXXXXX";
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
-    if (error) *error = ErrorText(errno);
+    if (error) *error = std::strerror(errno);
     return false;
   }
   struct stat old {};
   const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : DefaultMode();
-  bool ok = WriteAll(fd, bytes.constData(), size_t(bytes.size())) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  bool ok = WriteAll(fd, data, size) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   int code = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
@@ -127,7 +132,7 @@ bool ReplaceFileAtomically(const QString& path, const QByteArray& bytes, QString
   }
   if (!ok) {
     ::unlink(temp.c_str());
-    if (error) *error = ErrorText(code);
+    if (error) *error = std::strerror(code);
   }
   return ok;
 }
