@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -245,7 +246,17 @@ int main(int argc, char** argv) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
   };
+  int noted = 0;
   hooks.progress = [&](const FetchProgress& progress) {
+    const int level = std::min(interrupts.load(), 2);
+    if (level > noted) {
+      noted = level;
+      line.Clear();
+      std::fputs(level == 1 ? "中断します: 実行中の転送の終わりを待っています（もう一度 Ctrl-C で打ち切ります）\n"
+                            : "中断します: 実行中の転送を打ち切ります\n",
+                 stderr);
+      std::fflush(stderr);
+    }
     line.Show(ProgressText(int64_t(progress.finished), int64_t(progress.total), progress.received, line.Seconds()));
   };
   std::string error;
