@@ -523,3 +523,33 @@ TEST_F(RepairCli, UsageErrorsExitTwoAndNothingFoundExitsZero) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RepairDemo, RepairsEveryCutPictureOfTheDemoSiteAndASecondRunFindsNothing) {
+  QTemporaryDir dir;
+  ASSERT_FALSE(dir.path().contains('.'));
+  QProcess server;
+  server.start(QStringLiteral(DEMO_SERVER_BIN), {dir.path()});
+  ASSERT_TRUE(server.waitForStarted());
+  while (!server.canReadLine()) ASSERT_TRUE(server.waitForReadyRead(30000));
+  const QString site = QString::fromUtf8(server.readLine()).trimmed();
+  ASSERT_TRUE(QFileInfo(site).isDir()) << site.toStdString();
+
+  Result r = RunRepair({"--include-undecodable", dir.path()});
+  EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+  const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+  EXPECT_EQ(lines.size(), 7);
+  for (const QString& line : lines) EXPECT_EQ(line.split('\t').value(2), "repaired") << line.toStdString();
+  EXPECT_TRUE(r.err.startsWith("7 件中 7 件を修復しました\n")) << r.err.toStdString();
+
+  r = RunRepair({"--include-undecodable", dir.path()});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(r.out.isEmpty());
+  EXPECT_TRUE(r.err.endsWith(" 該当ありません\n")) << r.err.toStdString();
+
+  server.closeWriteChannel();
+  EXPECT_TRUE(server.waitForFinished(30000));
+}
+
+}  // namespace
