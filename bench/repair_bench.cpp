@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "jpeg_writer.h"
-#include "median_time.h"
 
 #include <httplib.h>
 
@@ -98,7 +97,7 @@ int main(int argc, char** argv) {
   // past the header leaves a picture that still decodes.
   std::vector<std::string> pictures;
   for (int i = 0; i < 16; ++i) {
-    const int width = 480 + i * 100;
+    const int width = 580 + i * 148;  // 580 ... 2800 pixels wide
     const std::vector<uint8_t> bytes = EncodeJpeg({width, width * 3 / 4, JpegKind::Baseline, 92, uint32_t(i + 1)});
     pictures.emplace_back(bytes.begin(), bytes.end());
   }

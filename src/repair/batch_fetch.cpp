@@ -212,7 +212,8 @@ class Batch {
         if (job) Ended(*job, result);
       }
       Report();
-      curl_multi_poll(multi_.get(), nullptr, 0, PollTimeout(), nullptr);
+      const CURLMcode waited = curl_multi_poll(multi_.get(), nullptr, 0, PollTimeout(), nullptr);
+      if (waited != CURLM_OK) return Fail(error, curl_multi_strerror(waited));
     }
     // What an interrupt kept from starting is still reported.
     while (!queue_.empty()) {
