@@ -133,6 +133,12 @@ class RepairCli : public ::testing::Test {
     server->Get(R"(/ok/.*)", [this](const httplib::Request& request, httplib::Response& response) {
       ++requests;
       if (request.has_header("Range")) ++rangeRequests;
+      {
+        std::lock_guard lock(headersMutex);
+        agent = request.get_header_value("User-Agent");
+        noCache = request.get_header_value("Cache-Control") + "/" + request.get_header_value("Pragma");
+        encodings += request.get_header_value("Accept-Encoding");
+      }
       const auto found = originals.find(request.path);
       if (found == originals.end()) {
         response.status = 404;
@@ -212,6 +218,8 @@ class RepairCli : public ::testing::Test {
   Bytes placeholder = EncodeJpeg({40, 30});
   std::atomic<int> requests{0};
   std::atomic<int> rangeRequests{0};
+  std::mutex headersMutex;
+  std::string agent, noCache, encodings;
 };
 
 TEST_F(RepairCli, RestoresCutFilesByteForByteAndLeavesEverythingDoubtfulAlone) {
@@ -276,6 +284,10 @@ TEST_F(RepairCli, RestoresCutFilesByteForByteAndLeavesEverythingDoubtfulAlone) {
     EXPECT_EQ(MTime(path), kOldTime) << path.toStdString();
   }
   EXPECT_TRUE(r.err.startsWith("10 件中 4 件を修復しました\n")) << r.err.toStdString();
+  // The window's request settings.
+  EXPECT_EQ(agent, "Quistrelle");
+  EXPECT_EQ(noCache, "no-cache/no-cache");
+  EXPECT_EQ(encodings, "");
   EXPECT_TRUE(r.err.contains("範囲要求で")) << r.err.toStdString();
 
   // What is left is found again, what was repaired is not.
@@ -307,6 +319,21 @@ TEST_F(RepairCli, ConnectionCutMidBodyLeavesTheFileAndIsReported) {
   EXPECT_FALSE(fields[4].isEmpty());
   EXPECT_TRUE(ReadFile(path.toStdString()) == stored);
   EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST_F(RepairCli, AServerThatStallsIsGivenUpAfterTheStallTimeOut) {
+  const Bytes picture = EncodeJpeg({320, 240, JpegKind::Baseline, 85, 22});
+  server.ServeStalling("/slow/p.jpg", picture);
+  Serve();
+  const QString path = host + "/slow/p.jpg";
+  QDir().mkpath(QFileInfo(path).path());
+  const Bytes stored = Truncated(picture, picture.size() / 3);
+  WriteFile(path.toStdString(), stored);
+  Result r = RunRepair({"--retries", "0", "--stall-timeout", "1", root});
+  server.release = true;
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out.split('\t').value(2), "transfer-failed") << r.out.toStdString();
+  EXPECT_TRUE(ReadFile(path.toStdString()) == stored);
 }
 
 TEST_F(RepairCli, RetriesABrokenTransferAndA503) {
