@@ -1,5 +1,10 @@
 #include "repair/repair_run.h"
 
+#include <sys/stat.h>
+
+#include <set>
+#include <utility>
+
 #include <optional>
 
 #include "detect/folder_scan.h"
@@ -185,17 +190,27 @@ class Repairer {
 
 FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUndecodable, const std::atomic<bool>& stop,
                         const std::function<void(int64_t found, int64_t visited)>& progress) {
-  FindResult result;
+  FindResult found;
   std::vector<std::string> undecodable;
   for (const std::string& folder : folders) {
     if (stop.load()) break;
     ScanRun run(stop);
     if (includeUndecodable) run.undecodable = &undecodable;
-    Collector collector(result, folder, progress, run);
+    Collector collector(found, folder, progress, run);
     ScanFolder(folder, run, collector);
-    result.visited += run.fileCount;
-    for (std::string& path : undecodable) result.files.push_back({std::move(path), folder});
+    found.visited += run.fileCount;
+    for (std::string& path : undecodable) found.files.push_back({std::move(path), folder});
     undecodable.clear();
+  }
+  // Folders given twice, or links, can reach one file by two paths: it is
+  // fetched and replaced once.
+  FindResult result;
+  result.visited = found.visited;
+  std::set<std::pair<dev_t, ino_t>> seen;
+  for (RepairCandidate& file : found.files) {
+    struct stat st {};
+    if (::stat(file.path.c_str(), &st) == 0 && !seen.insert({st.st_dev, st.st_ino}).second) continue;
+    result.files.push_back(std::move(file));
   }
   return result;
 }
