@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/curl_settings.h"
 #include "platform/http_client.h"
 
 namespace yuragi {
@@ -134,15 +133,24 @@ std::unique_ptr<HttpRequest> HttpRequest::Open(const std::string& url, const Ste
     return nullptr;
   }
   CURL* easy = state->easy.get();
-  state->headers.reset(NoCacheHeaders().release());
-  if (!state->headers || ApplyRequestSettings(easy, state->headers.get(), 30L) != CURLE_OK) {
-    return fail(CURLE_FAILED_INIT, "cannot set up the request");
+  curl_slist* list = curl_slist_append(nullptr, "Cache-Control: no-cache");
+  if (list) {
+    if (curl_slist* longer = curl_slist_append(list, "Pragma: no-cache")) list = longer;
   }
+  state->headers.reset(list);
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, "Quistrelle");
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, state->headers.get());
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, 30L);
   // A server that takes the connection and then says nothing is given up
   // after a minute rather than waited for forever.
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 60L);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 512L * 1024);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &State::OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, state.get());
