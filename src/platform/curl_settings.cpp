@@ -31,6 +31,7 @@ CURLcode ApplyRequestSettings(CURL* easy, curl_slist* noCacheHeaders, long conne
   set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   set(CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
   set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);  // a proxy's CONNECT answer is not the server's
   return code;
 }
 

@@ -27,7 +27,8 @@ CurlList NoCacheHeaders();
 // "Quistrelle", the no-cache headers, at most 10 redirects over http and
 // https only, proxies from the environment (libcurl's own reading of
 // http_proxy, https_proxy and no_proxy), no signals, no Accept-Encoding
-// and the connect time-out. The first option libcurl refused, or CURLE_OK.
+// and the connect time-out; a proxy's CONNECT answer is kept from the
+// header callback. The first option libcurl refused, or CURLE_OK.
 CURLcode ApplyRequestSettings(CURL* easy, curl_slist* noCacheHeaders, long connectTimeoutSeconds);
 
 }  // namespace yuragi
