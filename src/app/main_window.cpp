@@ -144,6 +144,7 @@ void TForm1::ConnectHandlers() {
   on(Popup1vsReport, &QAction::triggered, &TForm1::Popup1vsReportClick);
   on(RegetP1, &QAction::triggered, &TForm1::ListView1DblClick);
   on(CopyToClipP1, &QAction::triggered, &TForm1::CopyToClipP1Click);
+  on(RepairP1, &QAction::triggered, &TForm1::RepairP1Click);
   on(PopupMenu1, &QMenu::aboutToShow, &TForm1::PopupMenu1Popup);
   on(ListView1, &DetectionListView::RowDoubleClicked, &TForm1::ListView1DblClick);
   connect(ListView1, &DetectionListView::ColumnClicked, this,

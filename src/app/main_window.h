@@ -168,6 +168,7 @@ class TForm1 : public QMainWindow {
   void Popup1vsReportClick();
   void PopupMenu1Popup();
   void CopyToClipP1Click();
+  void RepairP1Click();
   void PageControl1Change(int index);
 
   // --- re-fetch -----------------------------------------------------------

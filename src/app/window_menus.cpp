@@ -72,7 +72,6 @@ void TForm1::CreatePopupMenus() {
   PopupMenu1->addSeparator();  // N6
   RepairP1 = Item(PopupMenu1, QStringLiteral("現状のまま補修(&A)"));
   RepairP1->setEnabled(false);
-  RepairP1->setVisible(false);
   FolderP1 = Item(PopupMenu1, QStringLiteral("フォルダを開く(&F)"));
   PopupMenu1->addSeparator();  // N4
   CopyToClipP1 = Item(PopupMenu1, QStringLiteral("リストをクリップボードにコピー(&C)"),

@@ -86,7 +86,7 @@ void TForm1::Popup1vsReportClick() { SetViewStyle(3); }
 
 void TForm1::PopupMenu1Popup() {
   const bool selected = ListView1->SelectedRow() >= 0;
-  for (QAction* item : {RegetP1, OpenP1, OpenByP1, PropertyP1, MemoP1, DeleteP1, FolderP1}) {
+  for (QAction* item : {RegetP1, OpenP1, OpenByP1, PropertyP1, MemoP1, DeleteP1, RepairP1, FolderP1}) {
     item->setEnabled(selected);
   }
 }

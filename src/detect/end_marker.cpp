@@ -32,8 +32,14 @@ bool HasJpegEndMarker(const std::string& path) noexcept {
     if (n <= 0) return false;
     got += n;
   }
+  return HasJpegEndMarker(tail, size_t(count));
+}
+
+bool HasJpegEndMarker(const uint8_t* data, size_t size) noexcept {
+  const size_t count = size < size_t(kWindow) ? size : size_t(kWindow);
+  const uint8_t* tail = data + (size - count);
   // tail[count - k] is the byte at size - k.
-  for (long k = 2; k <= count; ++k) {
+  for (size_t k = 2; k <= count; ++k) {
     if (tail[count - k] == 0xFF && tail[count - k + 1] == 0xD9) return true;
   }
   return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace yuragi {
@@ -7,5 +9,6 @@ namespace yuragi {
 // True when FF D9 starts at one of size-2 ... size-18: at most 16 bytes
 // may follow the end-of-image marker. Every failure gives false.
 bool HasJpegEndMarker(const std::string& path) noexcept;
+bool HasJpegEndMarker(const uint8_t* data, size_t size) noexcept;
 
 }  // namespace yuragi

@@ -126,6 +126,7 @@ class Walker {
       };
       std::optional<RgbImage> thumbnail = MakeThumbnail(path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing);
       if (!thumbnail) {
+        if (run_.undecodable) run_.undecodable->push_back(path);
         window_.ProcessMessages();
         return;
       }

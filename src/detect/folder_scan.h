@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/rgb_image.h"
 
@@ -47,6 +48,9 @@ struct ScanRun {
   // walked once per run however many links lead to it.
   std::set<std::pair<dev_t, ino_t>> entered;
   std::optional<std::set<dev_t>> pseudoDevices;
+  // When set, files without the end marker that do not decode at all (never
+  // listed) are collected here.
+  std::vector<std::string>* undecodable = nullptr;
 };
 
 // Walks depth first in the file system's order. Holds no folder open while

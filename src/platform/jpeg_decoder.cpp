@@ -24,6 +24,7 @@ struct ErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  bool dataMissing = false;
 };
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
@@ -34,7 +35,10 @@ struct ErrorManager {
 
 // Warnings are counted, never printed: a cut stream still gives a picture.
 void EmitMessage(j_common_ptr cinfo, int level) {
-  if (level < 0) ++cinfo->err->num_warnings;
+  if (level >= 0) return;
+  ++cinfo->err->num_warnings;
+  const int code = cinfo->err->msg_code;
+  if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER) reinterpret_cast<ErrorManager*>(cinfo->err)->dataMissing = true;
 }
 
 // Feeds the decoder from an open file in blocks. A trailing hole (a file
@@ -304,13 +308,21 @@ bool DecodeFileInto(const std::string& path, const DecodeRequest& request, const
 
 std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeRequest request,
                                    std::string* error) {
+  return DecodeJpeg(data, size, request, error, nullptr);
+}
+
+std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeRequest request, std::string* error,
+                                   DecodeWarnings* warnings) {
   if (size == 0) {
     if (error) *error = "empty file";
     return std::nullopt;
   }
   auto session = std::make_unique<Session>();
   PictureSink sink;
-  if (!Run(*session, [&](jpeg_decompress_struct& cinfo) { MemorySource(cinfo, data, size); }, request, sink)) {
+  const bool decoded =
+      Run(*session, [&](jpeg_decompress_struct& cinfo) { MemorySource(cinfo, data, size); }, request, sink);
+  if (warnings) *warnings = {int(session->errors.pub.num_warnings), session->errors.dataMissing};
+  if (!decoded) {
     if (error) *error = session->errors.message;
     return std::nullopt;
   }

@@ -28,6 +28,16 @@ struct DecodeRequest {
 // when asked, the library's message.
 std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeRequest request = {},
                                    std::string* error = nullptr);
+
+// What a decode had to make up: warnings in all, and whether the picture's
+// data ran out (the stream or a segment ended early).
+struct DecodeWarnings {
+  int count = 0;
+  bool dataMissing = false;
+};
+std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeRequest request, std::string* error,
+                                   DecodeWarnings* warnings);
+
 // Reads the file as the decoder needs it, a block at a time: never a copy
 // of the whole file.
 std::optional<RgbImage> DecodeJpegFile(const std::string& path, DecodeRequest request = {},

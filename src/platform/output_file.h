@@ -65,5 +65,7 @@ SaveResult SaveOverFile(const std::string& path, const char* data, size_t size, 
 
 // SaveOverFile without an identity check, for callers with a text path.
 bool ReplaceFileAtomically(const QByteArray& path, const QByteArray& bytes, QString* error);
+// The same for a native path and raw bytes.
+bool ReplaceFileAtomically(const std::string& nativePath, const char* data, size_t size, std::string* error);
 
 }  // namespace yuragi

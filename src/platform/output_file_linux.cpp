@@ -93,4 +93,10 @@ bool ReplaceFileAtomically(const QByteArray& path, const QByteArray& bytes, QStr
   return saved.ok();
 }
 
+bool ReplaceFileAtomically(const std::string& nativePath, const char* data, size_t size, std::string* error) {
+  const SaveResult saved = SaveOverFile(nativePath, data, size);
+  if (!saved.ok() && error) *error = saved.error.empty() ? std::string("the file changed meanwhile") : saved.error;
+  return saved.ok();
+}
+
 }  // namespace yuragi

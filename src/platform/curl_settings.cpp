@@ -1,0 +1,38 @@
+#include "platform/curl_settings.h"
+
+#include <mutex>
+
+namespace yuragi {
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+CurlList NoCacheHeaders() {
+  CurlList list(curl_slist_append(nullptr, "Cache-Control: no-cache"));
+  if (!list) return list;
+  curl_slist* longer = curl_slist_append(list.get(), "Pragma: no-cache");
+  if (!longer) return nullptr;
+  list.release();
+  return CurlList(longer);
+}
+
+CURLcode ApplyRequestSettings(CURL* easy, curl_slist* noCacheHeaders, long connectTimeoutSeconds) {
+  CURLcode code = CURLE_OK;
+  const auto set = [&](CURLoption option, auto value) {
+    if (code == CURLE_OK) code = curl_easy_setopt(easy, option, value);
+  };
+  set(CURLOPT_USERAGENT, "Quistrelle");
+  set(CURLOPT_HTTPHEADER, noCacheHeaders);
+  set(CURLOPT_FOLLOWLOCATION, 1L);
+  set(CURLOPT_MAXREDIRS, 10L);
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);  // a proxy's CONNECT answer is not the server's
+  return code;
+}
+
+}  // namespace yuragi

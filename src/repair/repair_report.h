@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace yuragi {
+
+enum class Outcome {
+  Repaired,        // replaced by the complete file
+  ReplacedChanged, // replaced by another picture (--accept-changed)
+  Closed,          // end marker appended (--close-unfetchable)
+  WouldFetch,      // --dry-run
+  HttpError,
+  Html,
+  Empty,
+  NotJpeg,
+  Smaller,
+  Changed,
+  Incomplete,
+  TransferFailed,
+  TooLarge,
+  SaveFailed,
+  Unreadable,
+  Interrupted,
+  NotStarted,
+};
+
+// The word in the report: "repaired", "changed", "http-error", ...
+const char* OutcomeWord(Outcome outcome);
+
+// Whether the file no longer needs anything done.
+bool IsSettled(Outcome outcome);
+
+struct ReportEntry {
+  std::string path;  // its bytes
+  std::string url;
+  Outcome outcome = Outcome::NotStarted;
+  uint64_t bytes = 0;  // fetched over the wire
+  bool resumed = false;
+  uint64_t saved = 0;  // not fetched thanks to Range
+  std::string detail;  // status, reason
+};
+
+// path TAB url TAB outcome TAB bytes TAB detail, or one JSON object; with "\n".
+std::string RepairLine(const ReportEntry& entry, bool json);
+
+struct RepairTotals {
+  int64_t found = 0;
+  int64_t visited = 0;
+  int64_t repaired = 0;  // Repaired and ReplacedChanged
+  int64_t closed = 0;
+  int64_t left = 0;
+  uint64_t received = 0;
+  uint64_t saved = 0;
+  bool dryRun = false;
+};
+
+void Count(RepairTotals& totals, const ReportEntry& entry);
+
+// The closing lines on standard error, in the window's language:
+// "812 件中 790 件を修復しました" and what was fetched.
+std::string SummaryText(const RepairTotals& totals);
+
+// "123 / 812 件  4,567,890 バイト  1.2 MB/s"
+std::string ProgressText(int64_t done, int64_t total, uint64_t bytes, double seconds);
+
+}  // namespace yuragi
