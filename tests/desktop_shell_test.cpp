@@ -35,17 +35,6 @@ std::vector<QByteArray> AwkwardNames() {
           QStringLiteral("日本語の画像.jpg").toUtf8(), QByteArray("\x89\xE6\x91\x9C raw.jpg")};
 }
 
-template <typename Done>
-bool WaitUntil(Done done) {
-  QDeadlineTimer limit(30000);
-  while (!done()) {
-    if (limit.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
-}
-
 template <typename T>
 T* FindWindow(const QString& name) {
   for (QWidget* widget : QApplication::topLevelWidgets()) {

@@ -31,17 +31,6 @@ namespace {
 
 const auto* const kWorld = ::testing::AddGlobalTestEnvironment(new DesktopWorld);
 
-template <typename Done>
-bool WaitUntil(Done done) {
-  QDeadlineTimer limit(30000);
-  while (!done()) {
-    if (limit.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
-}
-
 QWidget* FindWindow(const QString& name) {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     if (widget->objectName() == name && widget->isVisible()) return widget;

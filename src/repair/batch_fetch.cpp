@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "platform/curl_settings.h"
-#include "platform/unique_fd.h"
+#include "repair/repair_save.h"
 #include "repair/repair_url.h"
 #include "repair/resume_check.h"
 
@@ -124,23 +124,6 @@ struct Job {
     return have == 2 && head[0] == 0xFF && head[1] == 0xD8;
   }
 };
-
-bool ReadLocalFile(const std::string& path, std::string& bytes) {
-  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!file) return false;
-  struct stat st {};
-  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  bytes.resize(size_t(st.st_size));
-  size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::read(file.get(), bytes.data() + got, bytes.size() - got);
-    if (n < 0) return false;
-    if (n == 0) break;
-    got += size_t(n);
-  }
-  bytes.resize(got);
-  return true;
-}
 
 bool IsTransient(CURLcode code) {
   switch (code) {

@@ -25,7 +25,22 @@ bool SetModified(const std::string& path, const struct timespec& modified) {
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
-bool ReadAll(const std::string& path, std::string& bytes) {
+bool MakeFolders(const std::string& folder) {
+  for (size_t slash = folder.find('/', 1); ; slash = folder.find('/', slash + 1)) {
+    const std::string part = folder.substr(0, slash);
+    if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) return true;
+  }
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+bool ReadLocalFile(const std::string& path, std::string& bytes) {
   const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!file) return false;
   struct stat st {};
@@ -44,21 +59,6 @@ bool ReadAll(const std::string& path, std::string& bytes) {
   bytes.resize(got);
   return true;
 }
-
-bool MakeFolders(const std::string& folder) {
-  for (size_t slash = folder.find('/', 1); ; slash = folder.find('/', slash + 1)) {
-    const std::string part = folder.substr(0, slash);
-    if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) return true;
-  }
-}
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-}  // namespace
 
 std::optional<FileStamp> StampOf(const std::string& path) {
   struct stat st {};
@@ -117,7 +117,7 @@ bool BackupCutFile(const std::string& path, const std::string& root, const std::
 bool CloseCutFile(const std::string& path, std::string* error) {
   const std::optional<FileStamp> stamp = StampOf(path);
   std::string local;
-  if (!stamp || !ReadAll(path, local)) {
+  if (!stamp || !ReadLocalFile(path, local)) {
     if (error) *error = std::strerror(errno);
     return false;
   }

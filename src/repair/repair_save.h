@@ -15,6 +15,9 @@ struct FileStamp {
 };
 std::optional<FileStamp> StampOf(const std::string& path);
 
+// The whole of a regular file (never a pipe or device); false with errno set.
+bool ReadLocalFile(const std::string& path, std::string& bytes);
+
 // Replaces the cut file through the atomic save, then gives it the time
 // modified (the server's Last-Modified) or else the old file's time.
 bool ReplaceCutFile(const std::string& path, const FileStamp& expected, const std::string& bytes,

@@ -43,18 +43,6 @@ QByteArray LinkTarget(int fd) {
   return length < 0 ? QByteArray() : QByteArray(buffer, int(length));
 }
 
-// Runs the event loop until done() or a generous limit.
-template <typename Done>
-bool WaitUntil(Done done) {
-  QDeadlineTimer limit(30000);
-  while (!done()) {
-    if (limit.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
-}
-
 }  // namespace
 
 DesktopWorld& DesktopWorld::Get() { return *world; }

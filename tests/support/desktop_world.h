@@ -3,21 +3,37 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QVariantMap>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace yuragi::testing {
+
+// Runs the event loop until done() or a generous limit.
+template <typename Done>
+bool WaitUntil(Done done) {
+  QDeadlineTimer limit(30000);
+  while (!done()) {
+    if (limit.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
 
 // A private desktop for the whole test program: XDG folders holding real
 // .desktop entries and a mimeapps.list, whose programs are stand-ins that
