@@ -1,5 +1,6 @@
 // The desktop-shell layer against real GIO applications, a real trash and
 // stand-in desktop services on a private session bus.
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -102,6 +103,26 @@ TEST_F(DesktopShellTest, OpenEditorAndFolderGetTheExactBytes) {
     world.ForgetLaunches();
   }
   EXPECT_TRUE(prompts.shown.empty()) << prompts.Texts().join(" | ").toStdString();
+}
+
+// A launch leaves GIO connected to the session bus. The bus going away (a
+// session restarting it) must not end the program, as GIO's default would.
+TEST_F(DesktopShellTest, ABusThatGoesAwayDoesNotEndTheProgram) {
+  auto shell = Shell();
+  GDBusConnection* shared = nullptr;  // GIO's own session connection, kept alive here
+  {
+    PrivateSessionBus bus;
+    ASSERT_TRUE(bus.Running());
+    shared = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    ASSERT_NE(shared, nullptr);
+    ASSERT_TRUE(shell->OpenPath(&window, MakeJpeg("bus goes.jpg")));
+    ASSERT_TRUE(world.WaitForLaunch("viewer"));
+  }
+  EXPECT_FALSE(g_dbus_connection_get_exit_on_close(shared));
+  // With GIO's default the process would get SIGTERM here and the test die.
+  EXPECT_TRUE(WaitUntil([&] { return g_dbus_connection_is_closed(shared); }));
+  QCoreApplication::processEvents();
+  g_object_unref(shared);
 }
 
 TEST_F(DesktopShellTest, FailuresAreShownNotSwallowed) {

@@ -10,11 +10,22 @@
 namespace yuragi {
 namespace {
 
+// A launch leaves GIO holding the session bus, which by default ends the
+// whole process with SIGTERM when the bus goes away (a desktop session
+// restarting its bus): the window, and any work in it, must outlive that.
+// GIO's launch has just asked for the same connection, so this finds it.
+void KeepBusFromEndingProcess() {
+  GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+  if (bus) g_dbus_connection_set_exit_on_close(bus.get(), FALSE);
+}
+
 std::string LaunchWithFile(GAppInfo* app, const std::string& path) {
   GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
   GList files{file.get(), nullptr, nullptr};
   GErrorOwner failure;
-  if (g_app_info_launch(app, &files, nullptr, &failure.error)) return {};
+  const bool launched = g_app_info_launch(app, &files, nullptr, &failure.error);
+  KeepBusFromEndingProcess();
+  if (launched) return {};
   return failure.Text();
 }
 
@@ -74,7 +85,9 @@ std::vector<DesktopApp> AppsForType(const std::string& type) {
 
 std::string LaunchDefaultForUri(const std::string& uri) {
   GErrorOwner failure;
-  if (g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &failure.error)) return {};
+  const bool launched = g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &failure.error);
+  KeepBusFromEndingProcess();
+  if (launched) return {};
   return failure.Text();
 }
 
