@@ -63,3 +63,23 @@ TEST(HelpFile, TheBuiltManualSitsBesideTheProgramWithItsPictures) {
   EXPECT_GE(pictures, 3);
   EXPECT_TRUE(ReadAll(YURAGI_SOURCE_DIR "/README.md").contains("doc/yuragimaru.html"));
 }
+
+TEST(HelpFile, AnInstalledProgramFindsTheManualOfItsOwnPrefix) {
+  // The layout of `cmake --install` or of the package, under any prefix.
+  QTemporaryDir prefix;
+  ASSERT_TRUE(prefix.isValid());
+  ASSERT_TRUE(QDir().mkpath(prefix.path() + "/bin"));
+  ASSERT_TRUE(QDir().mkpath(prefix.path() + "/share/doc/yuragimaru"));
+  const QByteArray program = QFile::encodeName(prefix.path() + "/bin/yuragimaru");
+  const QByteArray installed = QFile::encodeName(prefix.path() + "/bin/../share/doc/yuragimaru/yuragimaru.html");
+  EXPECT_NE(FindHelpFile(program), installed);
+  QFile help(QFile::decodeName(installed));
+  ASSERT_TRUE(help.open(QIODevice::WriteOnly));
+  help.close();
+  EXPECT_EQ(FindHelpFile(program), installed);
+  // A copy beside the program still comes first.
+  QFile beside(QFile::decodeName(program + ".html"));
+  ASSERT_TRUE(beside.open(QIODevice::WriteOnly));
+  beside.close();
+  EXPECT_EQ(FindHelpFile(program), program + ".html");
+}

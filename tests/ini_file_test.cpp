@@ -227,6 +227,9 @@ TEST_F(IniFileTest, TheSettingsFileLivesBesideTheProgramOrInTheConfigFolder) {
     EXPECT_EQ(SettingsFilePath(Path("installed/yuragimaru")), home + "/yuragimaru/yuragimaru.ini");
   }
   EXPECT_EQ(SettingsFilePath(Path("gone/yuragimaru")), home + "/yuragimaru/yuragimaru.ini");
+  // Root may write /usr/bin, but an installed program never keeps its settings there.
+  EXPECT_EQ(SettingsFilePath("/usr/bin/yuragimaru"), home + "/yuragimaru/yuragimaru.ini");
+  EXPECT_EQ(SettingsFilePath("/usr/local/bin/yuragimaru"), home + "/yuragimaru/yuragimaru.ini");
   // A relative XDG_CONFIG_HOME is not valid: ~/.config is used.
   setenv("XDG_CONFIG_HOME", "relative", 1);
   EXPECT_EQ(ConfigHome(), QFile::encodeName(QDir::homePath()) + "/.config/");

@@ -4,11 +4,13 @@
 #include <QString>
 #include <atomic>
 
+#include "app/build_info.h"
+
 // The few texts and flags the window's handlers share. Paths are the file
 // system's exact bytes; text made from them is only for showing.
 
 inline const QString ProductName = QStringLiteral("ゆらぎ丸");
-inline const QString ProductVersion = QStringLiteral("V1.7");
+inline const QString ProductVersion = QString::fromLatin1(yuragi::kProductVersionText);
 inline const QString TempImageName = QStringLiteral("$VantrelTemp.jpg");
 
 // Mirrored into the main window's title, which is the task-bar text here.

@@ -1,8 +1,11 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
+#include <cstring>
 
 #include "app/application.h"
+#include "app/build_info.h"
+#include "app/command_line.h"
 #include "app/globals.h"
 #include "app/instance_name.h"
 #include "app/main_window.h"
@@ -16,7 +19,10 @@
 using namespace yuragi;
 
 int main(int argc, char** argv) {
+  if (AnswerInformationOption(argc, argv)) return 0;
   Application app(argc, argv);
+  // Lets a Wayland compositor match the window to the installed entry and its icon.
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
   const auto translations = InstallToolkitTranslations(QLocale::system());
   app.setWindowIcon(ProgramIcon());
   app.setFont(WindowFont());
@@ -42,7 +48,8 @@ int main(int argc, char** argv) {
   app.SetPrompts(prompts.get());
   // The bytes of argv: a file name need not be text.
   QList<QByteArray> arguments;
-  for (int i = 1; i < argc; ++i) arguments << QByteArray(argv[i]);
+  const int first = argc > 1 && std::strcmp(argv[1], "--") == 0 ? 2 : 1;
+  for (int i = first; i < argc; ++i) arguments << QByteArray(argv[i]);
   TForm1 form(*prompts, arguments);
   activation.SetWindow(&form);
   const int code = app.exec();

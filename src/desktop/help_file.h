@@ -13,7 +13,8 @@ QByteArray RunningExecutable();
 QByteArray HelpFileBeside(const QByteArray& executable);
 
 // The manual the program opens: the one beside it when present, else the
-// installed copy when present, else empty.
+// installed copy (share/doc/yuragimaru/ of the program's own prefix, then of
+// the configured one) when present, else empty.
 QByteArray FindHelpFile(const QByteArray& executable);
 
 }  // namespace yuragi

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/version_text.h"
 #include "detect/folder_scan.h"
 #include "detect/scan_report.h"
 #include "platform/file_info.h"
@@ -49,6 +50,7 @@ constexpr char kHelp[] =
     "  --url    print the assumed source URL of each PATH, one per line; the\n"
     "           file system is not touched\n"
     "  --help   this text\n"
+    "  --version the version\n"
     "\n"
     "The URL is built from the absolute path: a relative path is taken from\n"
     "the working folder, with \"./\" and \"..\" resolved. Bytes of a name that\n"
@@ -131,6 +133,9 @@ int main(int argc, char** argv) {
       options = false;
     } else if (options && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
       std::fputs(kHelp, stdout);
+      return 0;
+    } else if (options && std::strcmp(arg, "--version") == 0) {
+      std::fputs(VersionText("yuragimaru-scan").c_str(), stdout);
       return 0;
     } else if (options && std::strcmp(arg, "--json") == 0) {
       json = true;

@@ -9,7 +9,8 @@ QByteArray ExecutableFilePath();
 
 // Where the program keeps its settings file: beside the executable when
 // that folder can be written (a program unpacked into a folder of its own),
-// else in $XDG_CONFIG_HOME/yuragimaru/ (an installed program). The name is
+// else in $XDG_CONFIG_HOME/yuragimaru/ (an installed program; also for root
+// in the system's program folders and the configured install folder). The name is
 // the executable's with its extension replaced by ".ini", or ".ini" appended
 // when it has none, so a renamed copy keeps its own file.
 QByteArray SettingsFilePath(const QByteArray& executable);

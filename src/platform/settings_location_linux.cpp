@@ -16,6 +16,16 @@ QByteArray WithSlash(QByteArray path) {
   return path;
 }
 
+// Root can write the system's program folders, yet a program installed
+// there keeps its settings per user like any installed program.
+bool IsSystemProgramFolder(const QByteArray& folder) {
+  for (const char* system : {"/usr/bin/", "/usr/local/bin/", "/bin/", "/usr/sbin/", "/usr/local/sbin/", "/sbin/",
+                             "/usr/games/", "/usr/local/games/", YURAGI_BIN_DIR "/"}) {
+    if (folder == system) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 QByteArray ExecutableFilePath() {
@@ -41,7 +51,9 @@ QByteArray SettingsFilePath(const QByteArray& executable) {
   const qsizetype dot = name.lastIndexOf('.');
   if (dot >= 0) name.truncate(dot);
   name += ".ini";
-  if (!folder.isEmpty() && ::access(folder.constData(), W_OK) == 0) return folder + name;
+  if (!folder.isEmpty() && !IsSystemProgramFolder(folder) && ::access(folder.constData(), W_OK) == 0) {
+    return folder + name;
+  }
   return ConfigHome() + "yuragimaru/" + name;
 }
 

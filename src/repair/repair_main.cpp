@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/version_text.h"
 #include "detect/folder_scan.h"
 #include "platform/file_info.h"
 #include "repair/repair_run.h"
@@ -56,6 +57,7 @@ constexpr char kHelp[] =
     "                         (default 60)\n"
     "  --retries N            extra tries per file (default 2), see below\n"
     "  --help                 this text\n"
+    "  --version              the version\n"
     "\n"
     "Fetching: requests carry the agent \"Quistrelle\" and no-cache headers,\n"
     "follow up to 10 redirects over http and https only (a redirect to any other\n"
@@ -186,6 +188,9 @@ int main(int argc, char** argv) {
       optionsDone = true;
     } else if ((name == "--help" || name == "-h") && flag) {
       std::fputs(kHelp, stdout);
+      return 0;
+    } else if (name == "--version" && flag) {
+      std::fputs(VersionText("yuragimaru-repair").c_str(), stdout);
       return 0;
     } else if (name == "--json" && flag) {
       json = true;
