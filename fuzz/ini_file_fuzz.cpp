@@ -12,12 +12,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArray written = first.Text();
   yuragi::IniFile second = yuragi::IniFile::Parse(written);
   if (second.Text() != written) std::abort();
-  // What the program reads and writes back on every close.
-  second.ReadInteger("Form", "Left", 0);
-  second.ReadText("Folder", "Path", "");
-  second.WriteText("Folder", "Path", text.left(64));
+  // What the program writes back on every close: a folder path of any
+  // bytes comes back as it was, unless a line break kept it out.
+  const QByteArray folder = "/" + text.left(64);
+  second.WriteText("Folder", "Path", folder);
   second.WriteInteger("Form", "Left", int(size));
-  const QByteArray rewritten = second.Text();
-  if (yuragi::IniFile::Parse(rewritten).Text() != rewritten) std::abort();
+  const yuragi::IniFile third = yuragi::IniFile::Parse(second.Text());
+  const bool storable = !folder.contains('\n') && !folder.contains('\r');
+  if (third.ReadText("Folder", "Path", "none") != (storable ? folder : QByteArray("none"))) std::abort();
+  if (third.ReadInteger("Form", "Left", -1) != int(size)) std::abort();
   return 0;
 }
