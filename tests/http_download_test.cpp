@@ -354,6 +354,12 @@ TEST(RequestUrl, EncodesWhatAPathCannotHoldAndKeepsTheRest) {
             "http://img.example/%22%3C%3E%5C%5E%60%7B%7C%7D%7F%09.jpg");
   // "/", "?" and the query stay; what the query cannot hold is encoded too.
   EXPECT_EQ(WireUrl("http://img.example/p.jpg?w=1&h=2/x y"), "http://img.example/p.jpg?w=1&h=2/x%20y");
+  // A host taken from a folder name: another script goes as its ASCII
+  // form, bytes no URL may hold are escaped.
+  EXPECT_EQ(WireUrl("http://写真.example/a.jpg"), "http://xn--g7qs82g.example/a.jpg");
+  EXPECT_EQ(WireUrl("http://a b\t.example/a.jpg"), "http://a%20b%09.example/a.jpg");
+  EXPECT_EQ(WireUrl("http://a b.example"), "http://a%20b.example");
+  EXPECT_EQ(WireUrl("ht tp://img.example/"), "ht%20tp://img.example/");
   // The URL text carries a byte that is not UTF-8 as its escape: kept.
   EXPECT_EQ(WireUrl("http://img.example/%83e%83X/%95%5C.jpg"), "http://img.example/%83e%83X/%95%5C.jpg");
   EXPECT_EQ(WireUrl("http://img.example/%5C%83.jpg"), "http://img.example/%255C%83.jpg");

@@ -178,6 +178,11 @@ TEST_F(IniFileTest, PathBytesAndBrokenLinesSurvive) {
   EXPECT_FALSE(ini.HasKey("OPTION", "InitialDir"));
   EXPECT_FALSE(ini.HasKey("OPTION", "Other"));
   EXPECT_TRUE(ini.HasSection("OPTION"));
+  // A hand-edited file may hold the key twice: no copy is left to be read.
+  IniFile twice = IniFile::Parse("[OPTION]\r\nInitialDir=/a\r\ninitialdir=/b\r\n");
+  twice.WriteText("OPTION", "InitialDir", "/c\nd");
+  EXPECT_FALSE(twice.HasKey("OPTION", "InitialDir"));
+  EXPECT_EQ(twice.Text(), QByteArray("[OPTION]\r\n\r\n"));
 
   // A byte-order mark left by an editor does not hide the first section.
   const IniFile marked = IniFile::Parse("\xEF\xBB\xBF[OPTION]\r\nViewStyle=2\r\n");

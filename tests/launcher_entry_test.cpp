@@ -59,6 +59,9 @@ TEST(LauncherEntry, QuotesExecArgumentsByTheDesktopEntryRules) {
   EXPECT_EQ(QuoteExecArgument("/opt/100%/prog"), "/opt/100%%/prog");
   EXPECT_EQ(QuoteExecArgument("/opt/a \"b\"/p"), "\"/opt/a \\\"b\\\"/p\"");
   EXPECT_EQ(QuoteExecArgument("/opt/$HOME/p"), "\"/opt/\\$HOME/p\"");
+  // A control character unquoted would be taken for a blank by readers.
+  EXPECT_EQ(QuoteExecArgument("/opt/\fa/p"), "\"/opt/\fa/p\"");
+  EXPECT_EQ(QuoteExecArgument("/opt/a\r"), "\"/opt/a\r\"");
   EXPECT_EQ(QuoteExecArgument("/opt/back\\slash"), "\"/opt/back\\\\slash\"");
   EXPECT_EQ(QuoteExecArgument("/opt/`x`"), "\"/opt/\\`x\\`\"");
   EXPECT_EQ(QuoteExecArgument("/opt/it's"), "\"/opt/it's\"");

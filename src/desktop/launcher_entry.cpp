@@ -34,8 +34,11 @@ QString ErrnoText(int error) { return QString::fromUtf8(g_strerror(error)); }
 
 QString Shown(const QByteArray& path) { return QFile::decodeName(path); }
 
+// Control characters are quoted too: unquoted, readers take some of them
+// (form feed, vertical tab, CR) for blanks around the value or an argument.
 bool IsReserved(char c) {
   static constexpr char kReserved[] = " \t\n\"'\\><~|&;$*?#`()";
+  if ((c > '\0' && c < ' ') || c == '\x7f') return true;
   return c != '\0' && std::char_traits<char>::find(kReserved, sizeof kReserved - 1, c) != nullptr;
 }
 

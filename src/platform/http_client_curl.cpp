@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/http_client.h"
+#include "platform/http_header_lines.h"
 
 namespace yuragi {
 
@@ -45,20 +46,6 @@ HttpError ErrorOf(CURLMcode code) {
   return HttpError{CURLE_FAILED_INIT, text ? text : "transfer failed"};
 }
 
-// The status of a status line ("HTTP/1.1 404 Not Found"), 0 when it is none.
-long StatusOf(const char* data, size_t bytes) {
-  if (bytes < 12 || std::strncmp(data, "HTTP/", 5) != 0) return 0;
-  const char* space = static_cast<const char*>(std::memchr(data, ' ', bytes));
-  if (!space || size_t(space - data) + 4 > bytes) return 0;
-  long code = 0;
-  for (int i = 1; i <= 3; ++i) {
-    const char digit = space[i];
-    if (digit < '0' || digit > '9') return 0;
-    code = code * 10 + (digit - '0');
-  }
-  return code;
-}
-
 }  // namespace
 
 struct HttpRequest::State {
@@ -74,10 +61,9 @@ struct HttpRequest::State {
   std::vector<std::string> spare;  // read chunks kept for reuse: no fresh pages per block
   uint64_t received = 0;
   uint64_t cap = kDefaultBodyCap;
-  long blockStatus = 0;  // status line of the header block now arriving
+  HeaderBlocks headerBlocks;
   bool paused = false;
   bool headersDone = false;
-  bool sawLocation = false;
   bool done = false;
   CURLcode result = CURLE_OK;
   HttpError error;
@@ -128,19 +114,7 @@ struct HttpRequest::State {
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* state = static_cast<State*>(self);
     const size_t bytes = size * count;
-    if (const long status = StatusOf(data, bytes)) {
-      state->blockStatus = status;
-      state->sawLocation = false;
-    }
-    if (bytes >= 9 && strncasecmp(data, "location:", 9) == 0) state->sawLocation = true;
-    const bool blank = (bytes == 2 && data[0] == '\r') || (bytes == 1 && data[0] == '\n');
-    if (blank) {
-      const long code = state->blockStatus;
-      const bool interim = code >= 100 && code < 200;
-      const bool redirect = code >= 300 && code < 400 && state->sawLocation;
-      if (code != 0 && !interim && !redirect) state->headersDone = true;
-      state->blockStatus = 0;
-    }
+    if (state->headerBlocks.Take(std::string_view(data, bytes))) state->headersDone = true;
     return bytes;
   }
 

@@ -227,7 +227,8 @@ void IniFile::WriteText(const QByteArray& section, const QByteArray& key, const 
   const auto same = std::find_if(entries.begin(), entries.end(),
                                  [&key](const Entry& e) { return !e.bare && SameName(e.key, key); });
   if (!storable) {
-    if (same != entries.end()) entries.erase(same);
+    // Every copy goes, or a later one would be read in its place.
+    std::erase_if(entries, [&key](const Entry& e) { return !e.bare && SameName(e.key, key); });
   } else if (same != entries.end()) {
     *same = {key, value, false};
   } else {

@@ -145,6 +145,13 @@ class ScalingSink final : public RowSink {
   std::unique_ptr<RowScaler> scaler_;
 };
 
+// A header can announce far more than the file holds; the library's work
+// space is capped. Progressive pictures need all their coefficients at
+// once, whatever the output's scale: 3 bytes a pixel for 4:2:0, so a
+// thumbnail still comes from up to some 30 megapixels.
+constexpr long kDecodeWorkSpace = 768L * 1024 * 1024;
+constexpr long kThumbnailWorkSpace = 96L * 1024 * 1024;
+
 // Everything the decode touches after setjmp lives here, outside the
 // frame that calls setjmp, and is freed by the destructor on every path.
 struct Session {
@@ -205,7 +212,7 @@ void ConvertRow(const jpeg_decompress_struct& cinfo, const uint8_t* in, uint8_t*
 // The source is set up by the caller (memory or file) once the session
 // exists; everything else is shared.
 template <typename SetSource>
-bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink& sink) {
+bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink& sink, long workSpace) {
   jpeg_decompress_struct& cinfo = s.cinfo;
   cinfo.err = jpeg_std_error(&s.errors.pub);
   s.errors.pub.error_exit = ErrorExit;
@@ -214,8 +221,7 @@ bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink&
   if (setjmp(s.errors.jump)) return false;
   jpeg_create_decompress(&cinfo);
   s.created = true;
-  // A header can announce far more than the file holds; cap the work space.
-  cinfo.mem->max_memory_to_use = 768L * 1024 * 1024;
+  cinfo.mem->max_memory_to_use = workSpace;
   setSource(cinfo);
   jpeg_read_header(&cinfo, TRUE);
   if (int64_t(cinfo.image_width) * int64_t(cinfo.image_height) > kMaxSourcePixels) {
@@ -293,11 +299,11 @@ bool OpenFile(Session& s, const std::string& path, const std::function<bool()>& 
 }
 
 bool DecodeFileInto(const std::string& path, const DecodeRequest& request, const std::function<bool()>& keepGoing,
-                    RowSink& sink, std::string* error) {
+                    RowSink& sink, std::string* error, long workSpace = kDecodeWorkSpace) {
   auto session = std::make_unique<Session>();
   if (!OpenFile(*session, path, keepGoing, error)) return false;
   jpeg_source_mgr* source = &session->source->pub;
-  if (!Run(*session, [source](jpeg_decompress_struct& cinfo) { cinfo.src = source; }, request, sink)) {
+  if (!Run(*session, [source](jpeg_decompress_struct& cinfo) { cinfo.src = source; }, request, sink, workSpace)) {
     if (error) *error = session->errors.message;
     return false;
   }
@@ -320,7 +326,8 @@ std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeReque
   auto session = std::make_unique<Session>();
   PictureSink sink;
   const bool decoded =
-      Run(*session, [&](jpeg_decompress_struct& cinfo) { MemorySource(cinfo, data, size); }, request, sink);
+      Run(*session, [&](jpeg_decompress_struct& cinfo) { MemorySource(cinfo, data, size); }, request, sink,
+          kDecodeWorkSpace);
   if (warnings) *warnings = {int(session->errors.pub.num_warnings), session->errors.dataMissing};
   if (!decoded) {
     if (error) *error = session->errors.message;
@@ -339,7 +346,9 @@ std::optional<RgbImage> DecodeJpegFile(const std::string& path, DecodeRequest re
 std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height, std::string* error,
                                       const std::function<bool()>& keepGoing) {
   ScalingSink sink(width, height);
-  if (!DecodeFileInto(path, DecodeRequest{width, height}, keepGoing, sink, error)) return std::nullopt;
+  if (!DecodeFileInto(path, DecodeRequest{width, height}, keepGoing, sink, error, kThumbnailWorkSpace)) {
+    return std::nullopt;
+  }
   RgbImage thumbnail = sink.Finish();
   if (thumbnail.empty()) return std::nullopt;
   return thumbnail;

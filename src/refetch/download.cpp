@@ -1,5 +1,8 @@
 #include "refetch/download.h"
 
+#include <QUrl>
+#include <algorithm>
+
 #include "platform/http_client.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
@@ -30,20 +33,55 @@ bool NeedsEscape(unsigned char c) {
   return false;
 }
 
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void AppendEscaped(std::string& wire, unsigned char c) {
+  wire += '%';
+  wire += kHex[c >> 4];
+  wire += kHex[c & 15];
+}
+
+std::string EscapedAll(const QByteArray& text) {
+  std::string wire;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (NeedsEscape(byte)) {
+      AppendEscaped(wire, byte);
+    } else {
+      wire += c;
+    }
+  }
+  return wire;
+}
+
+// A host named in a folder may hold anything a file name can. A name in
+// another script goes as its ASCII form; any byte left that a URL cannot
+// hold is escaped, so the request fails as a bad host, not a bad URL.
+std::string WireHost(const QByteArray& host) {
+  const auto unsafe = [](const QByteArray& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return NeedsEscape(static_cast<unsigned char>(c)); });
+  };
+  if (!unsafe(host)) return host.toStdString();
+  const QByteArray ace = QUrl::toAce(QString::fromUtf8(host));
+  if (!ace.isEmpty() && !unsafe(ace)) return ace.toStdString();
+  return EscapedAll(host);
+}
+
 }  // namespace
 
 std::string WireUrl(const QString& url) {
   const QByteArray bytes = url.toUtf8();
   const qsizetype size = bytes.size();
-  // The scheme and the host pass as they are.
+  // The scheme and the host pass as they are when they can.
   qsizetype start = 0;
   const qsizetype scheme = bytes.indexOf("://");
+  std::string wire;
   if (scheme >= 0) {
     start = bytes.indexOf('/', scheme + 3);
-    if (start < 0) return bytes.toStdString();
+    if (start < 0) start = size;
+    wire = EscapedAll(bytes.left(scheme)) + "://";
+    wire += WireHost(bytes.mid(scheme + 3, start - scheme - 3));
   }
-  static const char hex[] = "0123456789ABCDEF";
-  std::string wire(bytes.constData(), size_t(start));
   bool afterByteEscape = false;
   for (qsizetype i = start; i < size; ++i) {
     const auto c = static_cast<unsigned char>(bytes[i]);
@@ -62,9 +100,7 @@ std::string WireUrl(const QString& url) {
     }
     afterByteEscape = false;
     if (NeedsEscape(c)) {
-      wire += '%';
-      wire += hex[c >> 4];
-      wire += hex[c & 15];
+      AppendEscaped(wire, c);
     } else {
       wire += char(c);
     }

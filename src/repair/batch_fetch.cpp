@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "platform/curl_settings.h"
+#include "platform/http_header_lines.h"
 #include "repair/repair_save.h"
 #include "repair/repair_url.h"
 #include "repair/resume_check.h"
@@ -98,20 +99,10 @@ struct Job {
       job.retryAfter.clear();
       job.outcome.contentType.clear();
     }
-    const size_t colon = line.find(':');
-    if (colon != std::string_view::npos) {
-      const std::string_view name = line.substr(0, colon);
-      std::string_view value = line.substr(colon + 1);
-      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-      while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' ')) {
-        value.remove_suffix(1);
-      }
-      const auto is = [&](const char* wanted) {
-        return name.size() == std::strlen(wanted) && strncasecmp(name.data(), wanted, name.size()) == 0;
-      };
-      if (is("Content-Range")) job.contentRange.assign(value);
-      if (is("Retry-After")) job.retryAfter.assign(value);
-      if (is("Content-Type")) job.outcome.contentType.assign(value);
+    if (const std::optional<HeaderField> field = SplitHeaderLine(line)) {
+      if (HeaderNameIs(field->name, "Content-Range")) job.contentRange.assign(field->value);
+      if (HeaderNameIs(field->name, "Retry-After")) job.retryAfter.assign(field->value);
+      if (HeaderNameIs(field->name, "Content-Type")) job.outcome.contentType.assign(field->value);
     }
     return bytes;
   }

@@ -1,0 +1,33 @@
+// A listed file's bytes: the end-marker test and the list's thumbnail.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "detect/end_marker.h"
+#include "detect/folder_scan.h"
+#include "platform/jpeg_decoder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const bool direct = yuragi::HasJpegEndMarker(data, size);
+  // The scan reads files by name; a memory file keeps the disk out of it.
+  const int fd = memfd_create("jpeg", MFD_CLOEXEC);
+  if (fd < 0) std::abort();
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = write(fd, data + done, size - done);
+    if (n <= 0) std::abort();
+    done += size_t(n);
+  }
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  if (yuragi::HasJpegEndMarker(path) != direct) std::abort();
+  const auto thumbnail = yuragi::MakeThumbnail(path, yuragi::kThumbnailSize, yuragi::kThumbnailSize);
+  if (thumbnail && (thumbnail->width != yuragi::kThumbnailSize || thumbnail->height != yuragi::kThumbnailSize ||
+                    thumbnail->pixels.size() != size_t(thumbnail->width) * size_t(thumbnail->height) * 3)) {
+    std::abort();
+  }
+  close(fd);
+  return 0;
+}
