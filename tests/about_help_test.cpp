@@ -19,6 +19,7 @@
 #include "desktop_env.h"
 #include "platform/file_icons.h"
 #include "window_fixture.h"
+#include "platform/paths.h"
 
 using namespace yuragi;
 using yuragi::testing::DesktopEnvironment;
@@ -76,7 +77,7 @@ struct RemoveAtEnd {
 
 TEST_F(AboutBoxes, ShowsTitleIconSixLinesAndTwoHandButtons) {
   TForm1& f = Open();
-  const QString running = QFile::decodeName(RunningExecutable());
+  const QString running = QFile::decodeName(ExecutablePath());
   int checked = 0;
   WhenBoxIsUp([&](AboutBox* box) {
     EXPECT_EQ(box->windowTitle(), "バージョン情報");
@@ -234,7 +235,7 @@ TEST_F(AboutBoxes, HomePageOpensInTheBrowserAfterTheBoxIsGone) {
 
 TEST_F(HelpMenu, F1OpensTheManualBesideTheProgramAndAMissingOneIsReported) {
   TForm1& f = Open();
-  const QString beside = QFile::decodeName(HelpFileBeside(RunningExecutable()));
+  const QString beside = QFile::decodeName(HelpFileBeside(ExecutablePath()));
   QFile::remove(beside);
   f.H1->trigger();
   ASSERT_EQ(prompts.shown.size(), 1u);
@@ -266,7 +267,7 @@ TEST_F(AboutBoxes, ARenamedProgramShowsAndLooksForItsNewName) {
     f.ShowAboutBox();
     QFile file(QFile::decodeName(out));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(line2.toUtf8() + "\n" + FindHelpFile(RunningExecutable()));
+    file.write(line2.toUtf8() + "\n" + FindHelpFile(ExecutablePath()));
     return;
   }
   const QString renamed = Path("改名した 丸");

@@ -10,6 +10,7 @@
 #include "app/window_placement.h"
 #include "platform/ini_file.h"
 #include "platform/settings_location.h"
+#include "platform/paths.h"
 
 using namespace yuragi;
 
@@ -240,7 +241,7 @@ TEST_F(IniFileTest, TheSettingsFileLivesBesideTheProgramOrInTheConfigFolder) {
   EXPECT_EQ(ConfigHome(), QFile::encodeName(QDir::homePath()) + "/.config/");
   unsetenv("XDG_CONFIG_HOME");
   EXPECT_EQ(ConfigHome(), QFile::encodeName(QDir::homePath()) + "/.config/");
-  EXPECT_TRUE(ExecutableFilePath().endsWith("/ini_file_test"));
+  EXPECT_TRUE(ExecutablePath().endsWith("/ini_file_test"));
 }
 
 TEST(WindowPlacementTest, StartSizeAndScreensThatAreGone) {

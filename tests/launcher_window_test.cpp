@@ -15,6 +15,7 @@
 #include "jpeg_writer.h"
 #include "test_server.h"
 #include "window_fixture.h"
+#include "platform/paths.h"
 
 using namespace yuragi;
 using namespace yuragi::testing;
@@ -56,7 +57,7 @@ TEST_F(LauncherWindow, EachVariantAsksClearsTheTabAndWritesItsLauncher) {
       {f.StartUp1, "スタートアップに登録しますか？", home + "/.config/autostart"},
       {f.StartMenu1, "スタートメニューのプログラムに登録しますか？", home + "/.local/share/applications"},
   };
-  const QByteArray executable = RunningExecutable();
+  const QByteArray executable = ExecutablePath();
   for (const Variant& v : variants) {
     SCOPED_TRACE(v.question.toStdString());
     f.Edit1->setText(Path("site/photo.jpg"));

@@ -21,6 +21,7 @@
 #include "platform/settings_location.h"
 #include "widgets/folder_tree.h"
 #include "window_fixture.h"
+#include "platform/paths.h"
 
 using namespace yuragi;
 using namespace yuragi::testing;
@@ -39,7 +40,7 @@ void Put(const QByteArray& path, const QByteArray& bytes) {
 }
 
 QByteArray ProgramSection() {
-  const QByteArray exe = ExecutableFilePath();
+  const QByteArray exe = ExecutablePath();
   const qsizetype slash = exe.lastIndexOf('/');
   return "[PROGRAM]\r\nName=" + exe.mid(slash + 1) + "\r\nPath=" + exe.left(slash + 1) + "\r\nVersion=V1.7\r\n\r\n";
 }
@@ -88,7 +89,7 @@ TEST_F(SettingsWindow, FirstStartWithoutAFile) {
   EXPECT_FALSE(f.SaveStatus1->isChecked());
   EXPECT_EQ(f.ListView1->ViewStyle(), 0);
   EXPECT_TRUE(f.Popup1vsIcon->isChecked());
-  const QByteArray exe = ExecutableFilePath();
+  const QByteArray exe = ExecutablePath();
   EXPECT_EQ(InitialFolder, QFile::decodeName(exe.left(exe.lastIndexOf('/') + 1)));
   ShowDetectionPage();
   EXPECT_EQ(f.Panel4->width(), 960 / 3);

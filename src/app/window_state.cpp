@@ -26,13 +26,11 @@ const QByteArray kPosition = "POSITION";
 const QByteArray kOption = "OPTION";
 constexpr int kGripAllowance = 32;
 
-QByteArray FolderOf(const QByteArray& path) { return path.left(path.lastIndexOf('/') + 1); }
-QByteArray NameOf(const QByteArray& path) { return path.mid(path.lastIndexOf('/') + 1); }
 
 }  // namespace
 
 void TForm1::ReadSettings() {
-  if (SettingsFile.isEmpty()) SettingsFile = SettingsFilePath(ExecutableFilePath());
+  if (SettingsFile.isEmpty()) SettingsFile = SettingsFilePath(ExecutablePath());
   const IniFile ini = IniFile::Load(SettingsFile);
 
   const QScreen* primary = QGuiApplication::primaryScreen();
@@ -75,7 +73,7 @@ void TForm1::ReadSettings() {
 
   CloseQuery1->setChecked(ini.ReadBool(kOption, "CloseQuery", false));
   SaveStatus1->setChecked(ini.ReadBool(kOption, "SaveStatus", false));
-  startFolder_ = ini.ReadText(kOption, "InitialDir", FolderOf(ExecutableFilePath()));
+  startFolder_ = ini.ReadText(kOption, "InitialDir", FolderPart(ExecutablePath()));
   InitialFolder = startFolder_;
   const int pane = std::max(0, ini.ReadInteger(kOption, "FolderPaneWidth", width() / 3));
   Splitter1->setSizes({pane, std::max(0, width() - pane)});
@@ -113,9 +111,9 @@ QByteArray TForm1::CurrentFolderSetting() const {
 
 void TForm1::WriteSettings() {
   IniFile ini = IniFile::Load(SettingsFile);
-  const QByteArray executable = ExecutableFilePath();
-  ini.WriteText(kProgram, "Name", NameOf(executable));
-  ini.WriteText(kProgram, "Path", FolderOf(executable));
+  const QByteArray executable = ExecutablePath();
+  ini.WriteText(kProgram, "Name", FileNamePart(executable));
+  ini.WriteText(kProgram, "Path", FolderPart(executable));
   ini.WriteText(kProgram, "Version", ProductVersion.toUtf8());
   if (SaveStatus1->isChecked()) {
     const WindowPlacement placement = CurrentPlacement();

@@ -10,14 +10,8 @@
 #include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
 #include "platform/desktop_shell.h"
+#include "platform/paths.h"
 #include "widgets/image_view.h"
-
-namespace {
-
-// Everything up to and including the last "/".
-QByteArray FolderBytes(const QByteArray& path) { return path.left(path.lastIndexOf('/') + 1); }
-
-}  // namespace
 
 QByteArray TForm1::SelectedRowPath() const {
   const int row = ListView1->SelectedRow();
@@ -51,7 +45,7 @@ void TForm1::PropertyP1Click() {
 
 void TForm1::FolderP1Click() {
   const QByteArray path = SelectedRowPath();
-  if (!path.isEmpty()) shell_->OpenPath(this, FolderBytes(path));
+  if (!path.isEmpty()) shell_->OpenPath(this, yuragi::FolderPart(path));
 }
 
 // Edit1's current text: the bytes it was set to, or typed text as UTF-8.

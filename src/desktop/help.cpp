@@ -12,11 +12,12 @@
 #include "platform/desktop_shell.h"
 #include "platform/file_icons.h"
 #include "platform/prompts.h"
+#include "platform/paths.h"
 
 using namespace yuragi;
 
 void TForm1::H1Click() {
-  const QByteArray executable = RunningExecutable();
+  const QByteArray executable = ExecutablePath();
   const QByteArray help = FindHelpFile(executable);
   if (help.isEmpty()) {
     prompts_.Error(this, ApplicationTitle,
@@ -34,7 +35,7 @@ void TForm1::About1Click() {
 }
 
 int TForm1::ShowAboutBox() {
-  AboutBox box(this, AboutText(QFile::decodeName(RunningExecutable())), ProgramIcon(),
+  AboutBox box(this, AboutText(QFile::decodeName(ExecutablePath())), ProgramIcon(),
                [this](QWidget* dialog, QPainter& painter) { PaintAboutBackground(dialog, painter); });
   box.adjustSize();
   const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();

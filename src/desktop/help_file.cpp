@@ -2,9 +2,7 @@
 
 #include <sys/stat.h>
 
-#include <QCoreApplication>
 #include <QFile>
-#include <filesystem>
 
 namespace yuragi {
 namespace {
@@ -15,15 +13,6 @@ bool IsFile(const QByteArray& path) {
 }
 
 }  // namespace
-
-QByteArray RunningExecutable() {
-  std::error_code failure;
-  const std::filesystem::path link = std::filesystem::read_symlink("/proc/self/exe", failure);
-  const std::string path = link.native();
-  // A program file removed while it runs reads as "... (deleted)".
-  if (!failure && !path.empty() && !path.ends_with(" (deleted)")) return QByteArray::fromStdString(path);
-  return QFile::encodeName(QCoreApplication::applicationFilePath());
-}
 
 QByteArray HelpFileBeside(const QByteArray& executable) {
   const qsizetype slash = executable.lastIndexOf('/');

@@ -4,9 +4,6 @@
 
 namespace yuragi {
 
-// The running program's path as the kernel knows it now, so a program file
-// renamed since it started is named by its new name.
-QByteArray RunningExecutable();
 
 // The manual beside the program: its path with the extension replaced by
 // ".html" (appended when the name has none).

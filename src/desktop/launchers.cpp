@@ -9,6 +9,7 @@
 #include "desktop/help_file.h"
 #include "desktop/launcher_entry.h"
 #include "platform/prompts.h"
+#include "platform/paths.h"
 
 using namespace yuragi;
 
@@ -61,7 +62,7 @@ void TForm1::RegisterLauncher(LauncherPlace place, const QString& question) {
   const QByteArray folder = LauncherFolder(place);
   const QByteArray fileName = QFile::encodeName(ProductName + QStringLiteral(".desktop"));
   QString reason;
-  const QByteArray text = LauncherText(ProductName, RunningExecutable(), LauncherIcon(), &reason);
+  const QByteArray text = LauncherText(ProductName, ExecutablePath(), LauncherIcon(), &reason);
   if (text.isEmpty() || !WriteLauncher(folder, fileName, text, place == LauncherPlace::Desktop, &reason)) {
     prompts_.Error(this, ApplicationTitle, reason);
     return;

@@ -130,16 +130,6 @@ bool ReadWholeFile(const QByteArray& path, QByteArray* bytes) {
   return true;
 }
 
-bool MakeFolders(const std::string& folder, QString* error) {
-  struct stat st {};
-  if (folder.empty() || ::stat(folder.c_str(), &st) == 0) return true;
-  const size_t slash = folder.find_last_of('/', folder.size() >= 2 ? folder.size() - 2 : 0);
-  if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash + 1), error)) return false;
-  if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) return true;
-  if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
-  return false;
-}
-
 }  // namespace
 
 IniFile IniFile::Load(const QByteArray& path) {
@@ -264,7 +254,10 @@ QByteArray IniFile::Text() const {
 bool IniFile::Save(const QByteArray& path, QString* error) const {
   const std::string target = path.toStdString();
   const size_t slash = target.rfind('/');
-  if (slash != std::string::npos && !MakeFolders(target.substr(0, slash + 1), error)) return false;
+  if (slash != std::string::npos && !MakeFolders(target.substr(0, slash + 1), 0700)) {
+    if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+  }
   return ReplaceFileAtomically(path, Text(), error);
 }
 

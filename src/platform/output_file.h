@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
@@ -29,6 +31,10 @@ class OutputFile {
   std::string buffer_;
   std::string error_;
 };
+
+// Makes the folder and every missing folder above it, by their bytes;
+// false with errno set when it is not a folder afterwards.
+bool MakeFolders(const std::string& folder, mode_t mode = 0777);
 
 // Writes bytes to a fresh file at path as Create does.
 bool WriteNewFile(const QByteArray& path, const QByteArray& bytes, QString* error);

@@ -79,6 +79,18 @@ bool WriteNewFile(const QByteArray& path, const QByteArray& bytes, QString* erro
   return false;
 }
 
+bool MakeFolders(const std::string& folder, mode_t mode) {
+  for (size_t slash = folder.find('/', 1); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
+    if (::mkdir(folder.substr(0, slash).c_str(), mode) != 0 && errno != EEXIST) return false;
+  }
+  if (::mkdir(folder.c_str(), mode) != 0 && errno != EEXIST) return false;
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) return true;
+  errno = ENOTDIR;
+  return false;
+}
+
 bool ReplaceFileAtomically(const QByteArray& path, const QByteArray& bytes, QString* error) {
   const SaveResult saved = SaveOverFile(path.toStdString(), bytes.constData(), size_t(bytes.size()));
   if (!saved.ok() && error) {

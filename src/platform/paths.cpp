@@ -164,7 +164,12 @@ QByteArray ExecutablePath() {
   for (;;) {
     const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (length < 0) return QFile::encodeName(QCoreApplication::applicationFilePath());
-    if (size_t(length) < buffer.size()) return QByteArray(buffer.data(), length);
+    if (size_t(length) < buffer.size()) {
+      const QByteArray path(buffer.data(), length);
+      // A program file removed while it runs reads as "... (deleted)".
+      if (path.endsWith(" (deleted)")) return QFile::encodeName(QCoreApplication::applicationFilePath());
+      return path;
+    }
     buffer.resize(buffer.size() * 2);
   }
 }

@@ -34,7 +34,8 @@ QByteArray PathFromFileUrl(const QUrl& url);
 QByteArray ResolvedPath(const QByteArray& path, const QByteArray& workingFolder);
 // The process's working folder, empty when it cannot be read.
 QByteArray WorkingFolder();
-// The running executable's absolute path, links resolved, as bytes.
+// The running executable's absolute path, links resolved, as bytes; read
+// anew on each call, so a program renamed since it started has its new name.
 QByteArray ExecutablePath();
 
 // Whether the bytes are valid UTF-8 throughout.

@@ -4,8 +4,6 @@
 
 namespace yuragi {
 
-// The running program's own path, as the file system's bytes.
-QByteArray ExecutableFilePath();
 
 // Where the program keeps its settings file: beside the executable when
 // that folder can be written (a program unpacked into a folder of its own),

@@ -1,6 +1,5 @@
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <cstdlib>
@@ -27,13 +26,6 @@ bool IsSystemProgramFolder(const QByteArray& folder) {
 }
 
 }  // namespace
-
-QByteArray ExecutableFilePath() {
-  QByteArray buffer(4096, Qt::Uninitialized);
-  const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), size_t(buffer.size()));
-  if (n > 0 && n < buffer.size()) return buffer.left(n);
-  return QFile::encodeName(QCoreApplication::applicationFilePath());
-}
 
 QByteArray ConfigHome() {
   // The base directory rules: a relative value is invalid and ignored.

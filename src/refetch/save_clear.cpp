@@ -26,16 +26,6 @@ namespace {
       QStringLiteral("ファイル \"%1\" を作成できません。%2").arg(DisplayPath(path), reason).toStdString());
 }
 
-// Makes the folder and the folders above it, by their bytes.
-bool MakeFolders(const QByteArray& folder) {
-  for (qsizetype slash = folder.indexOf('/', 1); slash >= 0; slash = folder.indexOf('/', slash + 1)) {
-    const QByteArray part = folder.left(slash);
-    if (::mkdir(part.constData(), 0777) != 0 && errno != EEXIST) return false;
-  }
-  struct stat st {};
-  return ::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 QString ChangeText(FileChange change) {
   switch (change) {
     case FileChange::Appeared: return QStringLiteral("再取得を始めた後に作られています");
@@ -76,7 +66,7 @@ bool TForm1::SaveReceivedTo(const QByteArray& path, const FileIdentity* expected
   if (saved.end == SaveEnd::Failed && makeFolder) {
     // The folder may have gone since the target was chosen: make it again.
     const QByteArray folder = FolderPart(path);
-    if (folder.isEmpty() || !MakeFolders(folder)) throw std::runtime_error("ディレクトリを作成できません");
+    if (folder.isEmpty() || !MakeFolders(folder.toStdString())) throw std::runtime_error("ディレクトリを作成できません");
     saved = save();
   }
   if (saved.end == SaveEnd::Changed) {

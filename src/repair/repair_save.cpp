@@ -25,14 +25,6 @@ bool SetModified(const std::string& path, const struct timespec& modified) {
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
-bool MakeFolders(const std::string& folder) {
-  for (size_t slash = folder.find('/', 1); ; slash = folder.find('/', slash + 1)) {
-    const std::string part = folder.substr(0, slash);
-    if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) return true;
-  }
-}
-
 bool Exists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
