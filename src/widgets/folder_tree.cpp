@@ -50,7 +50,8 @@ bool FolderTree::SetPath(const QByteArray& folder) {
   if (!index.isValid()) return false;
   for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) expand(up);
   setCurrentIndex(index);
-  scrollTo(index);
+  // Centred: at an edge the horizontal scroll bar, shown later, covers it.
+  scrollTo(index, PositionAtCenter);
   return true;
 }
 
