@@ -1,5 +1,6 @@
 #include "jpeg_writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -17,6 +18,13 @@ void PatternPixel(const JpegSpec& spec, int x, int y, uint8_t rgb[3]) {
   rgb[0] = uint8_t(127.5 + 127.5 * std::sin(6.0 * fx + phase));
   rgb[1] = uint8_t(127.5 + 127.5 * std::cos(5.0 * fy + phase * 0.5));
   rgb[2] = uint8_t(255.0 * (0.5 * fx + 0.5 * fy));
+  if (spec.grain <= 0) return;
+  uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ spec.seed * 83492791u;
+  for (int c = 0; c < 3; ++c) {
+    h *= 2654435761u;
+    const int offset = int((h >> 16) % uint32_t(2 * spec.grain + 1)) - spec.grain;
+    rgb[c] = uint8_t(std::clamp(rgb[c] + offset, 0, 255));
+  }
 }
 
 std::vector<uint8_t> EncodeJpeg(const JpegSpec& spec) {

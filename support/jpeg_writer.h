@@ -15,6 +15,7 @@ struct JpegSpec {
   JpegKind kind = JpegKind::Baseline;
   int quality = 85;
   uint32_t seed = 1;  // picks the pattern
+  int grain = 0;      // fine texture of up to +-grain a channel, as photographs have
 };
 
 // A smooth, varied test picture as RGB (or CMYK for that kind).

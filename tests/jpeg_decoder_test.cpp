@@ -128,6 +128,22 @@ TEST(JpegDecoder, HeadersAnnouncingHugePicturesAreRefusedOrDecodedSmall) {
   EXPECT_EQ(*thumbnail, ResizeSmooth(*scaled, 96, 96));
 }
 
+TEST(JpegDecoder, ACutFortyMegapixelProgressivePhotographStillGetsItsThumbnail) {
+  // All its coefficients must be held at once: some 120 MB for 4:2:0.
+  const JpegSpec spec{8000, 5000, JpegKind::Progressive, 85, 3, 24};
+  const std::vector<uint8_t> picture = EncodeJpeg(spec);
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/photo.jpg";
+  WriteFile(path, Truncated(picture, picture.size() * 3 / 5));
+  std::string error;
+  const std::optional<RgbImage> thumbnail = MakeThumbnail(path, 96, 96, &error);
+  ASSERT_TRUE(thumbnail) << error << " (" << picture.size() << " bytes)";
+  uint8_t expected[3];
+  PatternPixel({8000, 5000, JpegKind::Progressive, 85, 3}, 4000, 40, expected);
+  const uint8_t* pixel = &thumbnail->pixels[(size_t(0) * 96 + 48) * 3];
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(pixel[c], expected[c], 24) << c;
+}
+
 TEST(JpegDecoder, FilesDecodeAsTheirBytesDoWithoutBeingReadWhole) {
   QTemporaryDir dir;
   const std::string path = dir.path().toStdString() + "/p.jpg";

@@ -147,10 +147,18 @@ class ScalingSink final : public RowSink {
 
 // A header can announce far more than the file holds; the library's work
 // space is capped. Progressive pictures need all their coefficients at
-// once, whatever the output's scale: 3 bytes a pixel for 4:2:0, so a
-// thumbnail still comes from up to some 30 megapixels.
+// once, whatever the output's scale: 3 bytes a pixel for 4:2:0, 6 for 4:4:4.
 constexpr long kDecodeWorkSpace = 768L * 1024 * 1024;
 constexpr long kThumbnailWorkSpace = 96L * 1024 * 1024;
+
+// The thumbnail's work space grows with the data really in the file, so a
+// cut 50-megapixel photograph still gets its thumbnail while a few
+// kilobytes claiming a giant picture stay within 96 MB.
+long ThumbnailWorkSpace(off_t dataBytes) {
+  constexpr long kPerDataByte = 256;
+  if (dataBytes >= kDecodeWorkSpace / kPerDataByte) return kDecodeWorkSpace;
+  return std::max(kThumbnailWorkSpace, long(dataBytes) * kPerDataByte);
+}
 
 // Everything the decode touches after setjmp lives here, outside the
 // frame that calls setjmp, and is freed by the destructor on every path.
@@ -299,9 +307,10 @@ bool OpenFile(Session& s, const std::string& path, const std::function<bool()>& 
 }
 
 bool DecodeFileInto(const std::string& path, const DecodeRequest& request, const std::function<bool()>& keepGoing,
-                    RowSink& sink, std::string* error, long workSpace = kDecodeWorkSpace) {
+                    RowSink& sink, std::string* error, bool thumbnail = false) {
   auto session = std::make_unique<Session>();
   if (!OpenFile(*session, path, keepGoing, error)) return false;
+  const long workSpace = thumbnail ? ThumbnailWorkSpace(session->source->dataEnd) : kDecodeWorkSpace;
   jpeg_source_mgr* source = &session->source->pub;
   if (!Run(*session, [source](jpeg_decompress_struct& cinfo) { cinfo.src = source; }, request, sink, workSpace)) {
     if (error) *error = session->errors.message;
@@ -346,7 +355,7 @@ std::optional<RgbImage> DecodeJpegFile(const std::string& path, DecodeRequest re
 std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height, std::string* error,
                                       const std::function<bool()>& keepGoing) {
   ScalingSink sink(width, height);
-  if (!DecodeFileInto(path, DecodeRequest{width, height}, keepGoing, sink, error, kThumbnailWorkSpace)) {
+  if (!DecodeFileInto(path, DecodeRequest{width, height}, keepGoing, sink, error, true)) {
     return std::nullopt;
   }
   RgbImage thumbnail = sink.Finish();
