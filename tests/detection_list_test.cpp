@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -154,12 +155,22 @@ TEST_F(DetectionList, ReturningToTheDetectionTabSelectsTheTargetsFolder) {
   EXPECT_EQ(f.FolderTree->SelectedPath(), Path("site.example/deep/folder").toUtf8());
   EXPECT_TRUE(f.FolderTree->hasFocus());
 
-  // Not for a target that has vanished.
+  // Not for a target that has vanished, but keys still go to the tree.
   f.PageControl1->setCurrentIndex(0);
   f.FolderTree->SetPath(Path("elsewhere").toUtf8());
+  f.PageControl1->tabBar()->setFocus();  // where focus is at start
   QFile::remove(path);
-  f.PageControl1->setCurrentIndex(1);
+  QTest::keyClick(f.PageControl1->tabBar(), Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(f.PageControl1->currentIndex(), 1);
   EXPECT_EQ(f.FolderTree->SelectedPath(), Path("elsewhere").toUtf8());
+  EXPECT_TRUE(f.FolderTree->hasFocus());
+  // Focus given to the list before is left there.
+  f.ListView1->setEnabled(true);
+  f.ListView1->CurrentView()->setFocus();
+  f.PageControl1->setCurrentIndex(0);
+  f.PageControl1->setCurrentIndex(1);
+  EXPECT_EQ(QApplication::focusWidget(), f.ListView1->CurrentView());
+  f.ListView1->setEnabled(false);
 
   // Not while a run is in progress.
   Cut("site.example/deep/folder/t.jpg");

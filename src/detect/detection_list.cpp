@@ -1,6 +1,7 @@
 // The detection list: sorting, view styles, context menu, clipboard and the
 // hand-over of a row to the re-fetch tab.
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QCollator>
 #include <QGuiApplication>
@@ -105,9 +106,14 @@ void TForm1::CopyToClipP1Click() {
 
 void TForm1::PageControl1Change(int index) {
   if (index != 1 || !FolderTree || detectionRunning_) return;
-  if (!IsRegularFile(TargetPath.toStdString())) return;
-  const QByteArray folder = FolderPart(TargetPath);
-  if (folder.isEmpty()) return;
-  FolderTree->SetPath(folder);
-  FolderTree->setFocus();
+  const QByteArray folder = IsRegularFile(TargetPath.toStdString()) ? FolderPart(TargetPath) : QByteArray();
+  if (!folder.isEmpty()) {
+    FolderTree->SetPath(folder);
+    FolderTree->setFocus();
+    return;
+  }
+  // Enter right after the switch starts a run, unless focus already came
+  // back to something on this page.
+  const QWidget* focused = QApplication::focusWidget();
+  if (!focused || !TabSheet2->isAncestorOf(focused)) FolderTree->setFocus();
 }
