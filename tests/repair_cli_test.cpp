@@ -130,7 +130,7 @@ class RepairCli : public ::testing::Test {
   }
 
   void Serve() {
-    server->Get(R"(/ok/.*)", [this](const httplib::Request& request, httplib::Response& response) {
+    server->Get(R"(/ok/[\s\S]*)", [this](const httplib::Request& request, httplib::Response& response) {
       ++requests;
       if (request.has_header("Range")) ++rangeRequests;
       {
@@ -392,6 +392,18 @@ TEST_F(RepairCli, NonUtf8NameIsRepairedInPlace) {
   EXPECT_TRUE(ReadFile(path) == picture);
   EXPECT_EQ(EntriesIn(host.toStdString() + "/ok"), 1);
   ::unlink(path.c_str());  // QTemporaryDir cannot remove a name that is not UTF-8
+
+  // A tab or a line break in a name cannot split or forge a report line.
+  originals["/ok/a\tb\nrepaired.jpg"] = Str(picture);
+  WriteFile((host + "/ok/").toStdString() + "a\tb\nrepaired.jpg", Truncated(picture, picture.size() / 2));
+  r = RunRepair({root});
+  EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+  const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 1) << r.out.toStdString();
+  const QStringList fields = lines[0].split('\t');
+  ASSERT_EQ(fields.size(), 5) << r.out.toStdString();
+  EXPECT_EQ(fields[0], host + "/ok/a\\tb\\nrepaired.jpg");
+  EXPECT_EQ(fields[2], "repaired");
 }
 
 TEST_F(RepairCli, CloseUnfetchableAppendsTheEndMarkerWhereTheServerSays404) {

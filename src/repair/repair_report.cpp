@@ -48,7 +48,8 @@ std::string RepairLine(const ReportEntry& entry, bool json) {
     for (char& c : detail) {
       if (c == '\t' || c == '\n' || c == '\r') c = ' ';
     }
-    return entry.path + '\t' + entry.url + '\t' + OutcomeWord(entry.outcome) + '\t' + bytes + '\t' + detail + '\n';
+    return TsvField(entry.path) + '\t' + TsvField(entry.url) + '\t' + OutcomeWord(entry.outcome) + '\t' + bytes +
+           '\t' + detail + '\n';
   }
   return "{\"path\":" + JsonString(entry.path) + ",\"url\":" + JsonString(entry.url) + ",\"outcome\":\"" +
          OutcomeWord(entry.outcome) + "\",\"bytes\":" + bytes + ",\"resumed\":" + (entry.resumed ? "true" : "false") +
