@@ -23,7 +23,7 @@ std::string Str(const std::vector<uint8_t>& bytes) { return std::string(bytes.be
 
 void JpegSeeds(const fs::path& root) {
   const JpegKind kinds[] = {JpegKind::Baseline, JpegKind::Progressive, JpegKind::Grayscale, JpegKind::Cmyk,
-                            JpegKind::Arithmetic};
+                            JpegKind::Arithmetic, JpegKind::ManyScans};
   int n = 0;
   for (const JpegKind kind : kinds) {
     const std::vector<uint8_t> whole = yuragi::testing::EncodeJpeg(JpegSpec{40, 30, kind, 75, uint32_t(n + 1)});

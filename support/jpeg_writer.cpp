@@ -54,6 +54,19 @@ std::vector<uint8_t> EncodeJpeg(const JpegSpec& spec) {
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, spec.quality, TRUE);
   if (spec.kind == JpegKind::Progressive) jpeg_simple_progression(&cinfo);
+  std::vector<jpeg_scan_info> scans;
+  if (spec.kind == JpegKind::ManyScans) {
+    scans.push_back({3, {0, 1, 2, 0}, 0, 0, 0, 0});
+    for (int component = 0; component < 3; ++component) {
+      for (int band = 1; band < 64; ++band) {
+        scans.push_back({1, {component}, band, band, 0, 2});
+        scans.push_back({1, {component}, band, band, 2, 1});
+        scans.push_back({1, {component}, band, band, 1, 0});
+      }
+    }
+    cinfo.scan_info = scans.data();
+    cinfo.num_scans = int(scans.size());
+  }
   if (spec.kind == JpegKind::Arithmetic) cinfo.arith_code = TRUE;
   if (spec.kind == JpegKind::Cmyk) jpeg_set_colorspace(&cinfo, JCS_CMYK);
   jpeg_start_compress(&cinfo, TRUE);

@@ -7,7 +7,9 @@
 // Real JPEG files for tests, benchmarks and the demo, written with libjpeg.
 namespace yuragi::testing {
 
-enum class JpegKind { Baseline, Progressive, Grayscale, Cmyk, Arithmetic };
+// ManyScans: progressive, each coefficient band of each component sent in
+// three steps of precision, 568 scans in all.
+enum class JpegKind { Baseline, Progressive, Grayscale, Cmyk, Arithmetic, ManyScans };
 
 struct JpegSpec {
   int width = 64;

@@ -144,6 +144,36 @@ TEST(JpegDecoder, ACutFortyMegapixelProgressivePhotographStillGetsItsThumbnail) 
   for (int c = 0; c < 3; ++c) EXPECT_NEAR(pixel[c], expected[c], 24) << c;
 }
 
+TEST(JpegDecoder, EndlessScansAreCutShortAndCanBeStopped) {
+  // A picture in more than 500 scans is refused, from memory or a file.
+  const JpegSpec spec{2000, 2000, JpegKind::ManyScans, 90, 5};
+  const std::vector<uint8_t> picture = EncodeJpeg(spec);
+  std::string error;
+  EXPECT_FALSE(DecodeJpeg(picture.data(), picture.size(), {}, &error));
+  EXPECT_EQ(error, "too many scans (over 500)");
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/scans.jpg";
+  WriteFile(path, picture);
+  error.clear();
+  EXPECT_FALSE(MakeThumbnail(path, 96, 96, &error));
+  EXPECT_EQ(error, "too many scans (over 500)");
+
+  // Cut below the limit, it decodes; the window is asked whether to go on
+  // while the scans are taken in, though far less is read than the reader
+  // asks after. Told to stop, it ends the data there or, when all of it is
+  // in already, gives up.
+  WriteFile(path, Truncated(picture, picture.size() * 4 / 5));
+  EXPECT_TRUE(MakeThumbnail(path, 96, 96));
+  int asked = 0;
+  error.clear();
+  const std::optional<RgbImage> stopped = MakeThumbnail(path, 96, 96, &error, [&] {
+    ++asked;
+    return false;
+  });
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(stopped || error == "stopped") << error;
+}
+
 TEST(JpegDecoder, FilesDecodeAsTheirBytesDoWithoutBeingReadWhole) {
   QTemporaryDir dir;
   const std::string path = dir.path().toStdString() + "/p.jpg";

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 
 namespace yuragi {
@@ -29,6 +30,7 @@ bool HasJpegEndMarker(const std::string& path) noexcept {
   long got = 0;
   while (got < count) {
     const ssize_t n = ::pread(file.get(), tail + got, size_t(count - got), size - count + got);
+    if (n < 0 && errno == EINTR) continue;  // a signal (Ctrl-C in the command-line walk) is no read error
     if (n <= 0) return false;
     got += n;
   }

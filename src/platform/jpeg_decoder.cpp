@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
@@ -59,14 +61,17 @@ constexpr int kBlocksPerCheck = 64;  // 4 MB
 boolean FillFileBuffer(j_decompress_ptr cinfo) {
   auto* source = reinterpret_cast<FileSource*>(cinfo->src);
   ssize_t n = 0;
-  if (source->keepGoing && *source->keepGoing && ++source->blocksSinceCheck >= kBlocksPerCheck) {
+  if (source->position < source->dataEnd && source->keepGoing && *source->keepGoing &&
+      ++source->blocksSinceCheck >= kBlocksPerCheck) {
     source->blocksSinceCheck = 0;
     if (!(*source->keepGoing)()) source->dataEnd = source->position;
   }
   if (source->position < source->dataEnd) {
     const off_t left = source->dataEnd - source->position;
     const size_t want = left < off_t(sizeof source->buffer) ? size_t(left) : sizeof source->buffer;
-    n = ::pread(source->fd, source->buffer, want, source->position);
+    do {
+      n = ::pread(source->fd, source->buffer, want, source->position);
+    } while (n < 0 && errno == EINTR);
   }
   if (n <= 0) {
     // As the library's own sources do: warn and supply an end-of-image marker.
@@ -152,12 +157,52 @@ constexpr long kDecodeWorkSpace = 768L * 1024 * 1024;
 constexpr long kThumbnailWorkSpace = 96L * 1024 * 1024;
 
 // The thumbnail's work space grows with the data really in the file, so a
-// cut 50-megapixel photograph still gets its thumbnail while a few
-// kilobytes claiming a giant picture stay within 96 MB.
+// photograph cut early still gets its thumbnail while a few kilobytes
+// claiming a giant picture stay within 96 MB.
 long ThumbnailWorkSpace(off_t dataBytes) {
-  constexpr long kPerDataByte = 256;
+  constexpr long kPerDataByte = 1024;
   if (dataBytes >= kDecodeWorkSpace / kPerDataByte) return kDecodeWorkSpace;
   return std::max(kThumbnailWorkSpace, long(dataBytes) * kPerDataByte);
+}
+
+// Each scan of a progressive file is a pass over every block, and a file
+// may hold any number of them: thousands in a few kilobytes would keep the
+// decoder busy for minutes. Encoders write a dozen or so.
+constexpr int kMaxScans = 500;
+constexpr auto kAskInterval = std::chrono::milliseconds(50);
+
+struct Progress {
+  jpeg_progress_mgr pub{};
+  FileSource* file = nullptr;  // null for a picture in memory
+  bool stopped = false;
+  std::chrono::steady_clock::time_point lastAsked = std::chrono::steady_clock::now();
+};
+
+// Called between rows of blocks, also while scans are only taken in: the
+// window is served and a stop honoured even when no new data is read.
+// A stop ends the data at the next read, as the end of a cut file would;
+// when all of it is in already, the decode gives up.
+void MonitorProgress(j_common_ptr common) {
+  auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+  auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (cinfo->input_scan_number > kMaxScans) {
+    std::snprintf(errors->message, sizeof errors->message, "too many scans (over %d)", kMaxScans);
+    std::longjmp(errors->jump, 1);
+  }
+  auto* progress = reinterpret_cast<Progress*>(cinfo->progress);
+  FileSource* file = progress->file;
+  if (!file || progress->stopped || !file->keepGoing || !*file->keepGoing) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - progress->lastAsked < kAskInterval) return;
+  progress->lastAsked = now;
+  if ((*file->keepGoing)()) return;
+  progress->stopped = true;
+  if (file->position < file->dataEnd) {
+    file->dataEnd = file->position;
+    return;
+  }
+  std::snprintf(errors->message, sizeof errors->message, "stopped");
+  std::longjmp(errors->jump, 1);
 }
 
 // Everything the decode touches after setjmp lives here, outside the
@@ -165,6 +210,7 @@ long ThumbnailWorkSpace(off_t dataBytes) {
 struct Session {
   jpeg_decompress_struct cinfo{};
   ErrorManager errors{};
+  Progress progress{};
   bool created = false;
   std::unique_ptr<UniqueFd> file;
   std::unique_ptr<FileSource> source;
@@ -231,6 +277,9 @@ bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink&
   s.created = true;
   cinfo.mem->max_memory_to_use = workSpace;
   setSource(cinfo);
+  s.progress.file = s.source.get();
+  s.progress.pub.progress_monitor = MonitorProgress;
+  cinfo.progress = &s.progress.pub;
   jpeg_read_header(&cinfo, TRUE);
   if (int64_t(cinfo.image_width) * int64_t(cinfo.image_height) > kMaxSourcePixels) {
     std::snprintf(s.errors.message, sizeof s.errors.message, "picture too large (%ux%u)", cinfo.image_width,
