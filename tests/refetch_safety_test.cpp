@@ -139,6 +139,29 @@ TEST_F(RefetchSafety, TheCancelButtonWorksWhileTheHeadersAreAwaited) {
   EXPECT_EQ(f.StatusPanel1->text(), "silent.jpg をダウンロードしました");
 }
 
+TEST_F(RefetchSafety, ABoxOpenedWhileTheHeadersAreAwaitedCanBeAnswered) {
+  // As the close's question is, when the user asked to confirm closing.
+  TForm1& f = OpenOn(Target("silent.jpg", half));
+  int answer = -1;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, &f, [&] {
+    if (f.CancelBtn0->isHidden()) return;
+    poll.stop();
+    QMessageBox box(QMessageBox::Question, "ゆらぎ丸", "終了してもよいですか？", QMessageBox::Yes | QMessageBox::No, &f);
+    QTimer::singleShot(0, &box, [&box] {
+      QTest::mouseClick(box.button(QMessageBox::Yes), Qt::LeftButton);
+      if (box.isVisible()) box.done(-2);  // the click never arrived
+    });
+    answer = box.exec();
+    QTest::mouseClick(f.CancelBtn0, Qt::LeftButton);
+  });
+  poll.start(5);
+  f.ReGetBtnClick();
+  EXPECT_EQ(answer, QMessageBox::Yes);
+  EXPECT_FALSE(answered);
+  EXPECT_EQ(f.StatusPanel1->text(), "silent.jpg のダウンロードをキャンセルしました");
+}
+
 TEST_F(RefetchSafety, AnErrorStatusIsAMissingImageWhateverPictureItCarries) {
   for (const auto& [name, status] : {std::pair{QString("gone.jpg"), 404}, std::pair{QString("broken.jpg"), 500}}) {
     prompts.shown.clear();

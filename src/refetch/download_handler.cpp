@@ -64,7 +64,8 @@ struct RunningFlag {
 };
 
 // While the headers are awaited the window repaints and the clock runs, but
-// the only input taken is a press of the cancel button (and a close).
+// the only input taken is a press of the cancel button (and a close). A box
+// opened meanwhile, such as the close's question, is answered as usual.
 class InputOnlyFor : public QObject {
  public:
   explicit InputOnlyFor(QWidget* allowed) : allowed_(allowed) { qApp->installEventFilter(this); }
@@ -75,7 +76,10 @@ class InputOnlyFor : public QObject {
     if (!IsInput(event->type())) return false;
     // Windows hand their input on to a widget, which is judged then.
     if (watched->isWindowType()) return false;
-    return watched != allowed_;
+    if (watched == allowed_) return false;
+    const QWidget* box = QApplication::activeModalWidget();
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    return !(box && widget && (widget == box || box->isAncestorOf(widget)));
   }
 
  private:
