@@ -114,8 +114,9 @@ class RunScope {
 }  // namespace
 
 void TForm1::StartDetection() {
-  // A second double-click while a run is going must not start a nested run.
-  if (detectionRunning_ || !FolderTree) return;
+  // A second double-click while a run is going must not start a nested run,
+  // nor may a run hold up a transfer, whose data would go unread meanwhile.
+  if (detectionRunning_ || downloadRunning_ || !FolderTree) return;
   QByteArray folder = FolderTree->SelectedPath();
   if (folder.isEmpty()) return;
   if (!folder.endsWith('/')) folder += '/';
