@@ -171,6 +171,7 @@ class Repairer {
                !BackupCutFile(file.path, file.root, options_.backupDir, old, *stamps_[index], &why)) {
       why = "no backup: " + why;
     } else if (ReplaceCutFile(file.path, *stamps_[index], bytes, modified, &why)) {
+      if (!why.empty()) entry.detail += (entry.detail.empty() ? "" : "; ") + why;
       return true;
     }
     entry.outcome = Outcome::SaveFailed;

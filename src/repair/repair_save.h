@@ -19,7 +19,9 @@ std::optional<FileStamp> StampOf(const std::string& path);
 bool ReadLocalFile(const std::string& path, std::string& bytes);
 
 // Replaces the cut file through the atomic save, then gives it the time
-// modified (the server's Last-Modified) or else the old file's time.
+// modified (the server's Last-Modified) or else the old file's time. True
+// once the new bytes are in place; a time that could not be set is then
+// noted in *error.
 bool ReplaceCutFile(const std::string& path, const FileStamp& expected, const std::string& bytes,
                     std::optional<std::time_t> modified, std::string* error);
 
