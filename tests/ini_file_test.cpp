@@ -272,4 +272,18 @@ TEST(WindowPlacementTest, StartSizeAndScreensThatAreGone) {
   EXPECT_EQ(placement.right, 310);
   EXPECT_EQ(placement.bottom, 220);
   EXPECT_EQ(placement.NormalRect(), QRect(10, 20, 300, 200));
+
+  // A hand-edited file: no overflow, and no window larger than all screens
+  // (its backing store alone would take gigabytes).
+  placement.left = -2000000000;
+  placement.right = 2000000000;
+  placement.top = 0;
+  placement.bottom = 100000;
+  const QRect wild = placement.NormalRect();
+  EXPECT_EQ(wild.x(), -(1 << 24));
+  EXPECT_EQ(wild.width(), 1 << 24);
+  EXPECT_EQ(wild.height(), 100000);
+  EXPECT_EQ(FitOntoScreens(wild, areas, usable, QSize(960, 540)), usable);  // ends left of every screen
+  EXPECT_EQ(FitOntoScreens(QRect(10, 10, 100000, 100000), areas, usable, QSize(960, 540)),
+            QRect(10, 10, 3200, 1050));
 }

@@ -1,6 +1,7 @@
 #include "app/window_placement.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace yuragi {
 
@@ -11,6 +12,14 @@ constexpr int kGripWidth = 64;
 constexpr int kGripHeight = 32;
 
 }  // namespace
+
+QRect WindowPlacement::NormalRect() const {
+  // Far beyond any screen and far from overflowing once added up.
+  static constexpr int64_t kMost = int64_t(1) << 24;
+  const auto bound = [](int64_t value, int64_t low) { return int(std::clamp(value, low, kMost)); };
+  return QRect(bound(left, -kMost), bound(top, -kMost), bound(int64_t(right) - left, 0),
+               bound(int64_t(bottom) - top, 0));
+}
 
 void WindowPlacement::SetNormalRect(const QRect& rect) {
   left = rect.x();
@@ -30,9 +39,13 @@ QRect FitOntoScreens(const QRect& rect, const QList<QRect>& availableAreas, cons
   if (wanted.width() <= 0 || wanted.height() <= 0) wanted.setSize(fallbackSize);
   const int needX = std::min(kGripWidth, wanted.width());
   const int needY = std::min(kGripHeight, wanted.height());
+  QRect desktop = primaryAvailable;
+  for (const QRect& area : availableAreas) desktop |= area;
   for (const QRect& area : availableAreas) {
     const QRect seen = area.intersected(wanted);
-    if (seen.width() >= needX && seen.height() >= needY) return wanted;
+    if (seen.width() >= needX && seen.height() >= needY) {
+      return QRect(wanted.topLeft(), wanted.size().boundedTo(desktop.size()));
+    }
   }
   const QSize size = wanted.size().boundedTo(primaryAvailable.size());
   // Halving toward zero, as every centring of the window does.

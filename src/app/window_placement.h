@@ -17,7 +17,8 @@ struct WindowPlacement {
   int right = 0;
   int bottom = 0;
 
-  QRect NormalRect() const { return QRect(left, top, right - left, bottom - top); }
+  // Any numbers a hand-edited file holds give a rectangle without overflow.
+  QRect NormalRect() const;
   void SetNormalRect(const QRect& rect);
 };
 
@@ -31,7 +32,7 @@ QSize StartSize(const QRect& screen, const QRect& available, const QSize& least)
 // A rectangle that no screen shows enough of to grab it (its monitor was
 // unplugged, the resolution lowered) is centred on the primary screen's
 // usable area, keeping its size where that fits. An empty one takes
-// fallbackSize. Anything else comes back unchanged.
+// fallbackSize. Anything else keeps its place, no larger than all screens.
 QRect FitOntoScreens(const QRect& rect, const QList<QRect>& availableAreas, const QRect& primaryAvailable,
                      const QSize& fallbackSize);
 

@@ -33,9 +33,10 @@ void TForm1::ReadSettings() {
   if (SettingsFile.isEmpty()) SettingsFile = SettingsFilePath(ExecutablePath());
   const IniFile ini = IniFile::Load(SettingsFile);
 
+  // No screen at all while outputs come and go: plan for a common one.
   const QScreen* primary = QGuiApplication::primaryScreen();
-  const QRect screen = primary->geometry();
-  const QRect available = primary->availableGeometry();
+  const QRect screen = primary ? primary->geometry() : QRect(0, 0, 1920, 1080);
+  const QRect available = primary ? primary->availableGeometry() : screen;
   // On a small screen (or a large scale factor) the window may not ask
   // for more than the screen has. The status bar's size grip joins in
   // only when the window is shown.
