@@ -87,6 +87,10 @@ TEST(LauncherEntry, EntryTextHoldsTheKeysAndTheKeyFilesOwnEscaping) {
             "Categories=Graphics;2DGraphics;RasterGraphics;\n");
   EXPECT_TRUE(reason.isEmpty());
   EXPECT_TRUE(LauncherText(kName, "/opt/100% sure/p", "yuragimaru", &reason).contains("\nExec=env \"/opt/100%% sure/p\"\n"));
+  EXPECT_TRUE(LauncherText(kName, "/opt/a=b%/p", "yuragimaru", &reason).isEmpty());
+  EXPECT_EQ(reason, "実行ファイルのパス /opt/a=b%/p は % と = を含むため、起動用ファイルに書けません。");
+  reason.clear();
+  EXPECT_FALSE(LauncherText(kName, "/opt/a=b/p", "yuragimaru", &reason).isEmpty());
 
   // A launcher is UTF-8: a path in another encoding cannot be written into one.
   const QByteArray shiftJis("/opt/\x89\xE6\x91\x9C/yuragimaru");

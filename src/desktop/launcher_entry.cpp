@@ -120,6 +120,13 @@ QByteArray LauncherText(const QString& name, const QByteArray& executable, const
                   .arg(Shown(executable));
     return {};
   }
+  // env, needed for a "%" (below), would take a path holding "=" for a
+  // variable to set and never start the program.
+  if (executable.contains('%') && executable.contains('=')) {
+    *reason = QStringLiteral("実行ファイルのパス %1 は % と = を含むため、起動用ファイルに書けません。")
+                  .arg(Shown(executable));
+    return {};
+  }
   std::unique_ptr<GKeyFile, KeyFileDeleter> file(g_key_file_new());
   auto set = [&](const char* key, const QByteArray& value) {
     g_key_file_set_string(file.get(), kGroup, key, value.constData());
