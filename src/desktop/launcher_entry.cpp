@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/output_file.h"
 #include "platform/unique_fd.h"
 
 namespace yuragi {
@@ -56,19 +57,6 @@ class PendingFile {
  private:
   QByteArray path_;
 };
-
-bool WriteAll(int fd, const QByteArray& bytes) {
-  qsizetype done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += n;
-  }
-  return true;
-}
 
 // GVfs keeps these marks; without it the desktop has no such mark to set.
 void MarkTrusted(const QByteArray& path) {
@@ -160,8 +148,8 @@ bool WriteLauncher(const QByteArray& folder, const QByteArray& fileName, const Q
   }
   PendingFile pending(temporary);
   // A launcher is a program to the desktop: it must be executable to start.
-  if (!WriteAll(fd.get(), text) || ::fchmod(fd.get(), 0755) != 0 || ::fsync(fd.get()) != 0 ||
-      ::rename(temporary.constData(), path.constData()) != 0) {
+  if (!WriteAll(fd.get(), text.constData(), size_t(text.size())) || ::fchmod(fd.get(), 0755) != 0 ||
+      ::fsync(fd.get()) != 0 || ::rename(temporary.constData(), path.constData()) != 0) {
     *reason = QStringLiteral("%1 を書き込めません。%2").arg(Shown(path), ErrnoText(errno));
     return false;
   }

@@ -32,6 +32,10 @@ class OutputFile {
   std::string error_;
 };
 
+// Writes all of data to fd, through short writes and signals; false with
+// errno set.
+bool WriteAll(int fd, const char* data, size_t size);
+
 // Makes the folder and every missing folder above it, by their bytes;
 // false with errno set when it is not a folder afterwards.
 bool MakeFolders(const std::string& folder, mode_t mode = 0777);

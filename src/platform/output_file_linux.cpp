@@ -13,6 +13,8 @@ namespace {
 
 constexpr size_t kBlock = 1024 * 1024;
 
+}  // namespace
+
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
@@ -25,8 +27,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
   }
   return true;
 }
-
-}  // namespace
 
 OutputFile::~OutputFile() {
   if (fd_ >= 0) ::close(fd_);
