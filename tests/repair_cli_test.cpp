@@ -12,6 +12,7 @@
 
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "jpeg_writer.h"
@@ -463,12 +464,15 @@ TEST_F(RepairCli, PerHostAndJobLimitsHold) {
 }
 
 TEST_F(RepairCli, InterruptLeavesEveryFileOldOrFullyRepaired) {
-  Gate gate;
+  // Handlers held at the gate may still run after the test body ends: they
+  // own what they use.
+  const auto shared = std::make_shared<Gate>();
+  Gate& gate = *shared;
   const Bytes picture = EncodeJpeg({320, 240, JpegKind::Baseline, 85, 81});
-  server->Get(R"(/g/.*)", [&](const httplib::Request&, httplib::Response& response) {
-    gate.Enter();
-    response.set_content(Str(picture), "image/jpeg");
-    gate.Leave();
+  server->Get(R"(/g/.*)", [shared, body = Str(picture)](const httplib::Request&, httplib::Response& response) {
+    shared->Enter();
+    response.set_content(body, "image/jpeg");
+    shared->Leave();
   });
   server.Start();
   const QString folder = root + "/127.0.0.1:" + QString::number(server.Port()) + "/g";
@@ -509,12 +513,15 @@ TEST_F(RepairCli, InterruptLeavesEveryFileOldOrFullyRepaired) {
 }
 
 TEST_F(RepairCli, SecondInterruptAbandonsRunningTransfers) {
-  Gate gate;
+  // Handlers held at the gate may still run after the test body ends: they
+  // own what they use.
+  const auto shared = std::make_shared<Gate>();
+  Gate& gate = *shared;
   const Bytes picture = EncodeJpeg({320, 240, JpegKind::Baseline, 85, 91});
-  server->Get(R"(/g/.*)", [&](const httplib::Request&, httplib::Response& response) {
-    gate.Enter();
-    response.set_content(Str(picture), "image/jpeg");
-    gate.Leave();
+  server->Get(R"(/g/.*)", [shared, body = Str(picture)](const httplib::Request&, httplib::Response& response) {
+    shared->Enter();
+    response.set_content(body, "image/jpeg");
+    shared->Leave();
   });
   server.Start();
   const QString folder = root + "/127.0.0.1:" + QString::number(server.Port()) + "/g";
