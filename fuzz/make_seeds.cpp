@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "jpeg_writer.h"
+#include "picture_writer.h"
 
 namespace fs = std::filesystem;
 using yuragi::testing::JpegKind;
@@ -40,6 +41,29 @@ void JpegSeeds(const fs::path& root) {
       ++n;
     }
   }
+}
+
+// Each picture whole, cut at its half and before its last bytes, with
+// data after its end, and garbled.
+void PictureSeeds(const fs::path& folder, const std::vector<std::vector<uint8_t>>& pictures) {
+  int n = 0;
+  for (const std::vector<uint8_t>& whole : pictures) {
+    std::string garbled = Str(whole);
+    for (size_t i = garbled.size() / 3; i < garbled.size(); i += 89) garbled[i] = char(garbled[i] ^ 0x5A);
+    const std::string seeds[] = {Str(whole), Str(yuragi::testing::Truncated(whole, whole.size() / 2)),
+                                 Str(yuragi::testing::Truncated(whole, whole.size() - 1)),
+                                 Str(whole) + "<html></html>", garbled};
+    for (const std::string& seed : seeds) Put(folder, "seed" + std::to_string(n++), seed);
+  }
+}
+
+void FormatSeeds(const fs::path& root) {
+  const JpegSpec small{24, 18, JpegKind::Baseline, 80, 3};
+  const JpegSpec wide{70, 9, JpegKind::Baseline, 60, 4};
+  PictureSeeds(root / "png_completeness", {yuragi::testing::EncodePng(small), yuragi::testing::EncodePng(wide, true)});
+  PictureSeeds(root / "gif_completeness", {yuragi::testing::EncodeGif(small), yuragi::testing::EncodeGif(wide, 3)});
+  PictureSeeds(root / "webp_completeness",
+               {yuragi::testing::EncodeWebp(small), yuragi::testing::EncodeWebp(wide, true)});
 }
 
 void PathSeeds(const fs::path& root) {
@@ -88,6 +112,7 @@ int main(int argc, char** argv) {
   }
   const fs::path root(argv[1]);
   JpegSeeds(root);
+  FormatSeeds(root);
   PathSeeds(root);
   IniSeeds(root);
   HeaderSeeds(root);
