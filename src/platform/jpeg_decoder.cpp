@@ -79,24 +79,43 @@ void EmitMessage(j_common_ptr cinfo, int level) {
   if (manager->otherWarnings++ == 0) (*cinfo->err->format_message)(cinfo, manager->firstWarning);
 }
 
+// libjpeg-turbo's fast Huffman path turns a bad code into a zero without a
+// word; it is taken only while a few hundred bytes a block are at hand. A
+// decode that must see every corruption is handed less at a time.
+constexpr size_t kCarefulChunk = 384;
+
 // Feeds the decoder from an open file in blocks. A trailing hole (a file
 // preallocated to its full size by a download that then stopped) ends the
 // data, as the end of the file would: the rest is zeros nobody wrote.
 struct FileSource {
   jpeg_source_mgr pub{};
   int fd = -1;
-  off_t position = 0;
+  off_t position = 0;  // just after the bytes in the buffer
   off_t dataEnd = 0;
   off_t size = 0;
   const std::function<bool()>* keepGoing = nullptr;
   int blocksSinceCheck = 0;
+  size_t chunk = SIZE_MAX;  // at most this many bytes handed over at a time
+  size_t filled = 0;        // bytes in the buffer
+  size_t served = 0;        // of them handed to the decoder
   uint8_t buffer[64 * 1024];
 };
 
 constexpr int kBlocksPerCheck = 64;  // 4 MB
 
+void Serve(FileSource& source) {
+  const size_t count = std::min(source.chunk, source.filled - source.served);
+  source.pub.next_input_byte = source.buffer + source.served;
+  source.pub.bytes_in_buffer = count;
+  source.served += count;
+}
+
 boolean FillFileBuffer(j_decompress_ptr cinfo) {
   auto* source = reinterpret_cast<FileSource*>(cinfo->src);
+  if (source->served < source->filled) {
+    Serve(*source);
+    return TRUE;
+  }
   ssize_t n = 0;
   if (source->position < source->dataEnd && source->keepGoing && *source->keepGoing &&
       ++source->blocksSinceCheck >= kBlocksPerCheck) {
@@ -120,8 +139,9 @@ boolean FillFileBuffer(j_decompress_ptr cinfo) {
   } else {
     source->position += n;
   }
-  source->pub.next_input_byte = source->buffer;
-  source->pub.bytes_in_buffer = size_t(n);
+  source->filled = size_t(n);
+  source->served = 0;
+  Serve(*source);
   return TRUE;
 }
 
@@ -133,8 +153,54 @@ void SkipFileData(j_decompress_ptr cinfo, long count) {
     source->pub.bytes_in_buffer -= size_t(count);
     return;
   }
-  source->position += off_t(size_t(count) - source->pub.bytes_in_buffer);
+  size_t rest = size_t(count) - source->pub.bytes_in_buffer;
   source->pub.bytes_in_buffer = 0;
+  const size_t unserved = source->filled - source->served;
+  if (rest <= unserved) {
+    source->served += rest;
+    return;
+  }
+  rest -= unserved;
+  source->served = source->filled;
+  source->position += off_t(rest);
+}
+
+// A stream in memory, handed over as the file source does.
+struct MemorySourceManager {
+  jpeg_source_mgr pub{};
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  size_t served = 0;
+  size_t chunk = SIZE_MAX;
+  uint8_t end[2] = {0xFF, JPEG_EOI};
+};
+
+boolean FillMemoryBuffer(j_decompress_ptr cinfo) {
+  auto* source = reinterpret_cast<MemorySourceManager*>(cinfo->src);
+  if (source->served < source->size) {
+    const size_t count = std::min(source->chunk, source->size - source->served);
+    source->pub.next_input_byte = source->data + source->served;
+    source->pub.bytes_in_buffer = count;
+    source->served += count;
+    return TRUE;
+  }
+  WARNMS(cinfo, JWRN_JPEG_EOF);
+  source->pub.next_input_byte = source->end;
+  source->pub.bytes_in_buffer = 2;
+  return TRUE;
+}
+
+void SkipMemoryData(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  auto* source = reinterpret_cast<MemorySourceManager*>(cinfo->src);
+  if (size_t(count) <= source->pub.bytes_in_buffer) {
+    source->pub.next_input_byte += count;
+    source->pub.bytes_in_buffer -= size_t(count);
+    return;
+  }
+  const size_t rest = size_t(count) - source->pub.bytes_in_buffer;
+  source->pub.bytes_in_buffer = 0;
+  source->served = rest < source->size - source->served ? source->served + rest : source->size;
 }
 
 void NoOp(j_decompress_ptr) {}
@@ -257,7 +323,7 @@ struct Session {
   bool created = false;
   std::unique_ptr<UniqueFd> file;
   std::unique_ptr<FileSource> source;
-  const uint8_t* memory = nullptr;  // a stream in memory: its start
+  std::unique_ptr<MemorySourceManager> memory;  // or a stream in memory
   std::vector<uint8_t> row;
   std::vector<uint8_t> rgb;
   bool findEnd = false;   // read on to the end marker once the rows are out
@@ -385,8 +451,11 @@ bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink&
 
 // Bytes of the stream the decoder has taken in.
 uint64_t Consumed(const Session& s) {
-  if (s.source) return uint64_t(s.source->position) - s.source->pub.bytes_in_buffer;
-  return uint64_t(s.cinfo.src->next_input_byte - s.memory);
+  if (s.source) {
+    const FileSource& f = *s.source;
+    return uint64_t(f.position) - (f.filled - f.served) - f.pub.bytes_in_buffer;
+  }
+  return s.memory->served - s.memory->pub.bytes_in_buffer;
 }
 
 bool AllZero(const uint8_t* bytes, size_t count) {
@@ -422,7 +491,7 @@ void Classify(Session& s, uint64_t streamSize, JpegCheck& check) {
     check.trailingBytes = streamSize - end;
     if (check.trailingBytes > 0) {
       check.trailingZero =
-          s.source ? FileZeroFrom(*s.source, off_t(end)) : AllZero(s.memory + end, size_t(check.trailingBytes));
+          s.source ? FileZeroFrom(*s.source, off_t(end)) : AllZero(s.memory->data + end, size_t(check.trailingBytes));
     }
   }
   if (errors.sawEof) {
@@ -439,8 +508,18 @@ void Classify(Session& s, uint64_t streamSize, JpegCheck& check) {
   }
 }
 
-void MemorySource(jpeg_decompress_struct& cinfo, const uint8_t* data, size_t size) {
-  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+// The session's memory source, set up for the decoder.
+void UseMemory(Session& s, const uint8_t* data, size_t size, size_t chunk) {
+  s.memory = std::make_unique<MemorySourceManager>();
+  MemorySourceManager& source = *s.memory;
+  source.data = data;
+  source.size = size;
+  source.chunk = chunk;
+  source.pub.init_source = NoOp;
+  source.pub.fill_input_buffer = FillMemoryBuffer;
+  source.pub.skip_input_data = SkipMemoryData;
+  source.pub.resync_to_restart = jpeg_resync_to_restart;
+  source.pub.term_source = NoOp;
 }
 
 // Opens a regular file for the decoder; non-blocking, so a FIFO named like
@@ -481,6 +560,7 @@ bool DecodeOpenFile(Session& session, const DecodeRequest& request, RowSink& sin
   const long workSpace = thumbnail ? ThumbnailWorkSpace(session.source->dataEnd) : kDecodeWorkSpace;
   jpeg_source_mgr* source = &session.source->pub;
   session.findEnd = check != nullptr;
+  if (check) session.source->chunk = kCarefulChunk;
   if (!Run(session, [source](jpeg_decompress_struct& cinfo) { cinfo.src = source; }, request, sink, workSpace)) {
     if (error) *error = session.errors.message;
     return false;
@@ -513,9 +593,10 @@ std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeReque
     return std::nullopt;
   }
   auto session = std::make_unique<Session>();
+  UseMemory(*session, data, size, SIZE_MAX);
   PictureSink sink;
   const bool decoded =
-      Run(*session, [&](jpeg_decompress_struct& cinfo) { MemorySource(cinfo, data, size); }, request, sink,
+      Run(*session, [&](jpeg_decompress_struct& cinfo) { cinfo.src = &session->memory->pub; }, request, sink,
           kDecodeWorkSpace);
   if (warnings) *warnings = {int(session->errors.pub.num_warnings), session->errors.dataMissing};
   if (!decoded) {
@@ -549,10 +630,10 @@ bool CheckJpeg(const uint8_t* data, size_t size, JpegCheck& check, std::string* 
     return false;
   }
   auto session = std::make_unique<Session>();
-  session->memory = data;
+  UseMemory(*session, data, size, kCarefulChunk);
   session->findEnd = true;
   NoSink sink;
-  if (!Run(*session, [&](jpeg_decompress_struct& cinfo) { MemorySource(cinfo, data, size); }, kSmallest, sink,
+  if (!Run(*session, [&](jpeg_decompress_struct& cinfo) { cinfo.src = &session->memory->pub; }, kSmallest, sink,
            kDecodeWorkSpace)) {
     if (error) *error = session->errors.message;
     return false;
