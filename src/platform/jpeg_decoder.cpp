@@ -82,7 +82,13 @@ void EmitMessage(j_common_ptr cinfo, int level) {
 // libjpeg-turbo's fast Huffman path turns a bad code into a zero without a
 // word; it is taken only while a few hundred bytes a block are at hand. A
 // decode that must see every corruption is handed less at a time.
-constexpr size_t kCarefulChunk = 384;
+// The fast path needs 512 bytes a block of the MCU (libjpeg-turbo's BUFSIZE).
+constexpr size_t kCarefulChunk = 1;  // a flag: the limit follows the MCU's blocks
+
+size_t HandOver(j_decompress_ptr cinfo, size_t chunk, size_t available) {
+  if (chunk == kCarefulChunk) chunk = 512 * size_t(std::max(1, cinfo->blocks_in_MCU)) - 1;
+  return std::min(chunk, available);
+}
 
 // Feeds the decoder from an open file in blocks. A trailing hole (a file
 // preallocated to its full size by a download that then stopped) ends the
@@ -103,8 +109,8 @@ struct FileSource {
 
 constexpr int kBlocksPerCheck = 64;  // 4 MB
 
-void Serve(FileSource& source) {
-  const size_t count = std::min(source.chunk, source.filled - source.served);
+void Serve(j_decompress_ptr cinfo, FileSource& source) {
+  const size_t count = HandOver(cinfo, source.chunk, source.filled - source.served);
   source.pub.next_input_byte = source.buffer + source.served;
   source.pub.bytes_in_buffer = count;
   source.served += count;
@@ -113,7 +119,7 @@ void Serve(FileSource& source) {
 boolean FillFileBuffer(j_decompress_ptr cinfo) {
   auto* source = reinterpret_cast<FileSource*>(cinfo->src);
   if (source->served < source->filled) {
-    Serve(*source);
+    Serve(cinfo, *source);
     return TRUE;
   }
   ssize_t n = 0;
@@ -141,7 +147,7 @@ boolean FillFileBuffer(j_decompress_ptr cinfo) {
   }
   source->filled = size_t(n);
   source->served = 0;
-  Serve(*source);
+  Serve(cinfo, *source);
   return TRUE;
 }
 
@@ -178,7 +184,7 @@ struct MemorySourceManager {
 boolean FillMemoryBuffer(j_decompress_ptr cinfo) {
   auto* source = reinterpret_cast<MemorySourceManager*>(cinfo->src);
   if (source->served < source->size) {
-    const size_t count = std::min(source->chunk, source->size - source->served);
+    const size_t count = HandOver(cinfo, source->chunk, source->size - source->served);
     source->pub.next_input_byte = source->data + source->served;
     source->pub.bytes_in_buffer = count;
     source->served += count;
