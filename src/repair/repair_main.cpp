@@ -35,12 +35,16 @@ constexpr char kHelp[] =
     "\n"
     "Finds the cut-off pictures below each FOLDER as a detection run of\n"
     "yuragimaru does, fetches each again from its assumed source URL, checks\n"
-    "what came and replaces the cut file with it.\n"
+    "what came and replaces the cut file with it. Listed files that are not cut\n"
+    "(data after the end marker, or damaged) are reported as complete or\n"
+    "damaged and neither fetched nor changed.\n"
     "\n"
     "  --jobs N               transfers at once (default 8)\n"
     "  --per-host N           of them to one host (default 2)\n"
     "  --include-undecodable  also the .jpg/.jpeg files without the end marker\n"
     "                         that do not decode at all (cut inside the header)\n"
+    "  --all-listed           fetch every listed file, the complete and damaged\n"
+    "                         ones too\n"
     "  --accept-changed       replace a file even when the server now has another\n"
     "                         picture under its URL\n"
     "  --backup-dir DIR       keep each cut original under DIR, below the name of\n"
@@ -71,10 +75,13 @@ constexpr char kHelp[] =
     "against the system's authorities; a certificate that fails is reported,\n"
     "never skipped.\n"
     "\n"
-    "Checks: the new file must start with every byte of the cut file, end in the\n"
-    "end marker and decode without running out of data. Another picture under\n"
+    "Checks: the new file must start with every byte of the cut file and decode\n"
+    "cleanly: no decoder warning of any kind, the end marker where the data ends\n"
+    "(or only bytes the cut file already had after it); otherwise it is corrupt\n"
+    "(with the decoder's first warning) or incomplete. Another picture under\n"
     "the same URL is reported as changed and left alone; an HTML page, an empty\n"
-    "body, an error status or a file no longer than the cut one likewise.\n"
+    "body, an error status, the file's very bytes (same) or a shorter file\n"
+    "likewise.\n"
     "\n"
     "Saving: the file is replaced in one rename (the old file is never lost) and\n"
     "takes the time of the server's Last-Modified, else keeps its old time. A\n"
@@ -84,8 +91,9 @@ constexpr char kHelp[] =
     "  path TAB URL TAB outcome TAB bytes fetched TAB detail\n"
     "  --json gives the keys path, url, outcome, bytes, resumed, saved, detail.\n"
     "  Outcomes: repaired, replaced-changed, closed, would-fetch, http-error,\n"
-    "  html, empty, not-jpeg, smaller, changed, incomplete, transfer-failed,\n"
-    "  too-large, save-failed, unreadable, interrupted, not-started.\n"
+    "  html, empty, not-jpeg, same, smaller, changed, incomplete, corrupt,\n"
+    "  transfer-failed, too-large, save-failed, unreadable, interrupted,\n"
+    "  not-started; complete and damaged for listed files that are not cut.\n"
     "Standard error shows live progress while it is a terminal and at the end a\n"
     "summary (for example \"812 件中 790 件を修復しました\").\n"
     "\n"
@@ -93,7 +101,7 @@ constexpr char kHelp[] =
     "Ctrl-C abandons them. Every file is then either as it was or fully\n"
     "repaired, and the report is still written.\n"
     "\n"
-    "Exit status: 0 everything found was repaired (or nothing was found),\n"
+    "Exit status: 0 every cut file found was repaired (or none was found),\n"
     "1 something is left, 2 usage error or a folder that does not exist.\n";
 
 int Usage(const std::string& message) {
@@ -198,6 +206,8 @@ int main(int argc, char** argv) {
       options.dryRun = true;
     } else if (name == "--include-undecodable" && flag) {
       includeUndecodable = true;
+    } else if (name == "--all-listed" && flag) {
+      options.allListed = true;
     } else if (name == "--accept-changed" && flag) {
       options.fetch.acceptChanged = true;
     } else if (name == "--close-unfetchable" && flag) {

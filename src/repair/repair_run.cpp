@@ -23,7 +23,14 @@ class Collector final : public ScanWindow {
             const ScanRun& run)
       : result_(result), root_(root), progress_(progress), run_(run) {}
 
-  void AppendRow(DetectionRow row) override { result_.files.push_back({std::move(row.path), root_}); }
+  void AppendRow(DetectionRow row) override {
+    std::string detail = row.stream.end == JpegEnd::Damaged ? row.stream.warning
+                         : row.stream.end == JpegEnd::Trailing
+                             ? std::to_string(row.stream.trailingBytes) + " bytes after the end marker" +
+                                   (row.stream.trailingZero ? ", all zero" : "")
+                             : std::string();
+    result_.files.push_back({std::move(row.path), root_, row.stream.end, std::move(detail)});
+  }
   int64_t RowCount() const override { return int64_t(result_.files.size()); }
   void SetStatusText(const QString&) override {
     if (progress_) progress_(int64_t(result_.files.size()), result_.visited + run_.fileCount);
@@ -44,9 +51,11 @@ Outcome OutcomeOf(Verdict verdict) {
     case Verdict::Empty: return Outcome::Empty;
     case Verdict::Html: return Outcome::Html;
     case Verdict::NotJpeg: return Outcome::NotJpeg;
+    case Verdict::Same: return Outcome::Same;
     case Verdict::Smaller: return Outcome::Smaller;
     case Verdict::Changed: return Outcome::Changed;
     case Verdict::Incomplete: return Outcome::Incomplete;
+    case Verdict::Corrupt: return Outcome::Corrupt;
   }
   return Outcome::NotJpeg;
 }
@@ -67,15 +76,29 @@ class Repairer {
   bool Run(std::string* error) {
     totals_.found = int64_t(files_.size());
     totals_.dryRun = options_.dryRun;
+    // Only cut files miss anything; the others are reported, not fetched.
+    std::vector<size_t> wanted;
+    for (size_t i = 0; i < files_.size(); ++i) {
+      const JpegEnd state = files_[i].state;
+      if (options_.allListed || state == JpegEnd::Cut) {
+        wanted.push_back(i);
+        continue;
+      }
+      ReportEntry entry = Entry(i, state == JpegEnd::Damaged ? Outcome::Damaged : Outcome::Complete);
+      entry.detail = files_[i].stateDetail;
+      Emit(entry);
+    }
     if (options_.dryRun) {
-      for (size_t i = 0; i < files_.size(); ++i) Emit(Entry(i, Outcome::WouldFetch));
+      for (const size_t i : wanted) Emit(Entry(i, Outcome::WouldFetch));
       return true;
     }
     std::vector<FetchItem> items;
-    items.reserve(files_.size());
-    for (size_t i = 0; i < files_.size(); ++i) items.push_back({RequestUrlOf(urls_[i]), files_[i].path});
+    items.reserve(wanted.size());
+    for (const size_t i : wanted) items.push_back({RequestUrlOf(urls_[i]), files_[i].path});
     FetchHooks fetchHooks;
-    fetchHooks.finished = [this](size_t index, FetchOutcome&& outcome) { Finished(index, std::move(outcome)); };
+    fetchHooks.finished = [this, wanted](size_t index, FetchOutcome&& outcome) {
+      Finished(wanted[index], std::move(outcome));
+    };
     fetchHooks.progress = hooks_.progress;
     fetchHooks.interrupts = hooks_.interrupts;
     return FetchAll(items, options_.fetch, fetchHooks, error);
@@ -87,6 +110,7 @@ class Repairer {
     entry.path = files_[index].path;
     entry.url = urls_[index];
     entry.outcome = outcome;
+    entry.cut = files_[index].state == JpegEnd::Cut;
     return entry;
   }
 
@@ -200,7 +224,7 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
     Collector collector(found, folder, progress, run);
     ScanFolder(folder, run, collector);
     found.visited += run.fileCount;
-    for (std::string& path : undecodable) found.files.push_back({std::move(path), folder});
+    for (std::string& path : undecodable) found.files.push_back({std::move(path), folder, JpegEnd::Cut, {}});
     undecodable.clear();
   }
   // Folders given twice, or links, can reach one file by two paths: it is

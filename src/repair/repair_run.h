@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/jpeg_decoder.h"
 #include "repair/batch_fetch.h"
 #include "repair/repair_report.h"
 
@@ -14,6 +15,8 @@ namespace yuragi {
 struct RepairCandidate {
   std::string path;
   std::string root;  // the folder whose walk found it
+  JpegEnd state = JpegEnd::Cut;  // as the walk's decode found it; undecodable files count as cut
+  std::string stateDetail;       // what follows the end marker, or the decoder's warning
 };
 
 struct FindResult {
@@ -29,6 +32,7 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
 struct RepairOptions {
   FetchSettings fetch;
   bool dryRun = false;
+  bool allListed = false;         // fetch files that are not cut too (trailing data, damaged)
   bool closeUnfetchable = false;  // append the end marker where the server says 404 or 410
   std::string backupDir;          // empty: no copies of the cut files
 };
