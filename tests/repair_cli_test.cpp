@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 
+#include "convert_pictures.h"
 #include "jpeg_writer.h"
 #include "test_server.h"
 
@@ -358,6 +359,63 @@ TEST_F(RepairCli, OnlyCutFilesAreFetchedAndACorruptContinuationIsRefused) {
     EXPECT_TRUE(line["detail"].toString().startsWith("Corrupt JPEG data")) << line["detail"].toString().toStdString();
   }
   for (const auto& [path, bytes] : before) EXPECT_TRUE(ReadFile(path.toStdString()) == bytes) << path.toStdString();
+}
+
+TEST_F(RepairCli, FormatsAllRepairsPngGifAndWebpAndChecksThemByTheirOwnTest) {
+  Serve();
+  struct Made {
+    const char* urlPath;
+    const char* encodeAs;
+    int keepPercent;
+    const char* outcome;
+  };
+  const std::vector<Made> made = {
+      {"/ok/p/ranged.png", "a.png", 60, "repaired"},      // over 4 KB: a Range request
+      {"/norange/whole.gif", "a.gif", 40, "repaired"},
+      {"/ok/small.webp", "a.webp", 50, "repaired"},       // under 4 KB: fetched whole
+      {"/badtail/bad.png", "a.png", 70, "repaired"},      // the overlap differs: fetched again whole
+      {"/ok/named.gif", "a.png", 50, "repaired"},         // a PNG under a GIF's name
+      {"/ok/incomplete.png", "a.png", 30, "incomplete"},  // the server's copy is cut too
+      {"/ok/broken.gif", "a.gif", 30, "corrupt"},         // the server's copy is garbled after the cut
+      {"/html/page.webp", "a.webp", 50, "html"},
+  };
+  std::map<std::string, Bytes> before;
+  for (const Made& m : made) {
+    const Bytes whole = ConvertPicture(m.encodeAs, {}, "160x120");
+    ASSERT_FALSE(whole.empty());
+    std::string served = Str(whole);
+    if (std::string(m.outcome) == "incomplete") served.resize(served.size() * 8 / 10);
+    if (std::string(m.outcome) == "corrupt") {
+      for (size_t i = served.size() / 2; i < served.size() - 2; i += 7) served[i] = char(served[i] ^ 0x21);
+    }
+    originals[m.urlPath] = served;
+    const QString path = host + m.urlPath;
+    QDir().mkpath(QFileInfo(path).path());
+    WriteFile(path.toStdString(), Truncated(whole, whole.size() * size_t(m.keepPercent) / 100));
+    before[m.urlPath] = ReadFile(path.toStdString());
+  }
+
+  // JPEG alone, the default, does not see them.
+  Result r = RunRepair({"--dry-run", root});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+
+  r = RunRepair({"--json", "--retries", "0", "--formats", "all", root});
+  EXPECT_EQ(r.code, 1) << r.err.toStdString();
+  EXPECT_EQ(r.byUrl.size(), made.size()) << r.out.toStdString();
+  for (const Made& m : made) {
+    SCOPED_TRACE(m.urlPath);
+    const QJsonObject line = r.byUrl[Url(m.urlPath)];
+    EXPECT_EQ(line["outcome"].toString(), m.outcome) << line["detail"].toString().toStdString();
+    const Bytes now = ReadFile((host + m.urlPath).toStdString());
+    if (std::string(m.outcome) == "repaired") {
+      EXPECT_TRUE(now == Bytes(originals[m.urlPath].begin(), originals[m.urlPath].end()));
+    } else {
+      EXPECT_TRUE(now == before[m.urlPath]);
+    }
+  }
+  EXPECT_TRUE(r.byUrl[Url("/ok/p/ranged.png")]["resumed"].toBool());
+  EXPECT_EQ(RunRepair({"--formats", "bmp", root}).code, 2);
 }
 
 TEST_F(RepairCli, ConnectionCutMidBodyLeavesTheFileAndIsReported) {

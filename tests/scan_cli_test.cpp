@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include "byte_temp_dir.h"
+#include "convert_pictures.h"
 #include "jpeg_writer.h"
 
 using namespace yuragi::testing;
@@ -278,4 +279,79 @@ TEST_F(ScanCli, JsonSaysHowEachFileEndsAndCutOnlyListsTheCutOnes) {
   EXPECT_EQ(cutOnly.out.count('\n'), 1);
   EXPECT_TRUE(cutOnly.out.startsWith(dir.path() + "/p.jpg\t")) << cutOnly.out.toStdString();
   EXPECT_EQ(cutOnly.out.split('\t').size(), 4);  // the lines keep their columns
+}
+
+TEST_F(ScanCli, FormatsAllTestsPngGifAndWebpByContentAndTheDefaultStaysJpeg) {
+  struct Made {
+    const char* name;
+    const char* encodeAs;  // convert's output name: its extension picks the format
+    std::vector<std::string> extra;
+    int keepPercent;       // 100: whole; over 100: with that many extra bytes per cent
+    const char* state;     // nullptr: not listed
+    const char* format;
+  };
+  const std::vector<Made> made = {
+      {"cut.png", "a.png", {}, 50, "cut", "png"},
+      {"whole.png", "a.png", {}, 100, nullptr, nullptr},
+      {"tail.png", "a.png", {}, 101, "trailing", "png"},
+      {"cut.gif", "a.gif", {}, 50, "cut", "gif"},
+      {"whole.gif", "a.gif", {}, 100, nullptr, nullptr},
+      {"cut.webp", "a.webp", {"-define", "webp:lossless=true"}, 50, "cut", "webp"},
+      {"whole.webp", "a.webp", {}, 100, nullptr, nullptr},
+      {"png-named.gif", "a.png", {}, 60, "cut", "png"},
+      {"jpeg-named.png", "a.jpg", {}, 50, "cut", "jpeg"},
+      {"page.html", "a.png", {}, 50, nullptr, nullptr},  // not a picture's name: never opened
+  };
+  std::map<QString, std::vector<uint8_t>> wholes;
+  for (const Made& m : made) {
+    std::vector<uint8_t> bytes = ConvertPicture(m.encodeAs, m.extra);
+    ASSERT_FALSE(bytes.empty()) << m.name;
+    const size_t size = bytes.size();
+    if (m.keepPercent < 100) bytes.resize(size * size_t(m.keepPercent) / 100);
+    if (m.keepPercent > 100) bytes.insert(bytes.end(), size * size_t(m.keepPercent - 100) / 100, 'x');
+    WriteFile((dir.path() + "/" + m.name).toStdString(), bytes);
+  }
+
+  const Result r = RunScan({"--json", "--formats", "all", dir.path()});
+  EXPECT_EQ(r.code, 1) << r.err.toStdString();
+  std::map<QString, QJsonObject> rows;
+  for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts)) {
+    const QJsonObject row = QJsonDocument::fromJson(line.toUtf8()).object();
+    rows[QFileInfo(row["path"].toString()).fileName()] = row;
+  }
+  for (const Made& m : made) {
+    SCOPED_TRACE(m.name);
+    if (!m.state) {
+      EXPECT_EQ(rows.count(m.name), 0u);
+      continue;
+    }
+    const QJsonObject row = rows[m.name];
+    EXPECT_EQ(row["state"].toString(), m.state);
+    EXPECT_EQ(row["format"].toString(), m.format);
+    EXPECT_EQ(row["extension_mismatch"].toBool(), QString(m.name).contains("-named"));
+    if (QString(m.state) == "cut") {
+      EXPECT_GT(row["present"].toDouble(), 0.0);
+      EXPECT_LT(row["present"].toDouble(), 1.0);
+    }
+  }
+  EXPECT_EQ(rows["tail.png"]["trailing_bytes"].toInteger(), qint64(QFileInfo(dir.path() + "/tail.png").size()) -
+                                                                   qint64(QFileInfo(dir.path() + "/whole.png").size()));
+  EXPECT_EQ(rows["cut.gif"]["trailer_missing"].toBool(), false);
+
+  // A GIF whose every frame is whole and only the trailer is missing.
+  std::vector<uint8_t> gif = ReadFile((dir.path() + "/whole.gif").toStdString());
+  gif.pop_back();
+  WriteFile((dir.path() + "/no-trailer.gif").toStdString(), gif);
+  const Result gifOnly = RunScan({"--json", "--formats=gif", dir.path() + "/no-trailer.gif"});
+  const QJsonObject row = QJsonDocument::fromJson(gifOnly.out.toUtf8()).object();
+  EXPECT_EQ(row["state"].toString(), "cut");
+  EXPECT_EQ(row["present"].toDouble(), 1.0);
+  EXPECT_TRUE(row["trailer_missing"].toBool());
+
+  // The default is the window's list: JPEG names only, and the JPEG named
+  // .png is not among them.
+  const Result plain = RunScan({"--json", dir.path()});
+  EXPECT_EQ(plain.code, 0) << plain.out.toStdString();
+  EXPECT_TRUE(plain.out.isEmpty());
+  EXPECT_EQ(RunScan({"--formats", "tiff", dir.path()}).code, 2);
 }

@@ -50,7 +50,7 @@ class Walker {
     ++run_.fileCount;
     const size_t slash = path.rfind('/');
     const char* name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-    if (IsJpegName(name) && !HasJpegEndMarker(path)) AddRow(path);
+    Test(path, name);
     window_.SetStatusText(ProgressText(window_.RowCount(), run_.fileCount));
   }
 
@@ -100,7 +100,7 @@ class Walker {
         continue;
       }
       ++run_.fileCount;
-      if (IsJpegName(entry.name.c_str()) && !HasJpegEndMarker(full)) AddRow(full);
+      Test(full, entry.name.c_str());
       window_.SetStatusText(ProgressText(window_.RowCount(), run_.fileCount));
       window_.ProcessMessages();
     }
@@ -117,7 +117,59 @@ class Walker {
     window_.ReportUnreadableFolder(folder, error);
   }
 
-  void AddRow(const std::string& path) {
+  void Test(const std::string& path, const char* name) {
+    if (run_.formats == kJpegOnly) {
+      if (IsJpegName(name) && !HasJpegEndMarker(path)) AddRow(path);
+      return;
+    }
+    const PictureFormat named = PictureFormatOfName(name);
+    if (named == PictureFormat::None) return;
+    PictureFormat format = SniffPictureFile(path);
+    // Too short or garbled to carry a signature: its name is all there is.
+    if (format == PictureFormat::None) format = named;
+    if ((run_.formats & FormatBit(format)) == 0) return;
+    if (format != PictureFormat::Jpeg) {
+      AddPictureRow(path, format, named != format);
+    } else if (!HasJpegEndMarker(path)) {
+      AddRow(path, named != format);
+    }
+  }
+
+  void AddPictureRow(const std::string& path, PictureFormat format, bool mismatch) {
+    PictureCheckOptions options;
+    options.decodeComplete = false;  // only incomplete files are listed
+    options.keepGoing = [this] {
+      window_.ProcessMessages();
+      return !run_.cancelRequested.load(std::memory_order_relaxed);
+    };
+    PictureCheck check;
+    CheckPictureFile(format, path, check, options);
+    window_.ProcessMessages();
+    if (check.end == PictureEnd::Complete) return;
+    if (!check.decodes) {
+      if (run_.undecodable && check.end == PictureEnd::Cut) run_.undecodable->push_back(path);
+      return;
+    }
+    try {
+      DetectionRow row;
+      row.path = path;
+      row.size = FileSizeOf(path);
+      row.modified = ModificationTime(path);
+      row.format = format;
+      row.extensionMismatch = mismatch;
+      row.stream.end = JpegEndOf(check.end);
+      row.stream.present = check.present.value_or(1.0);
+      row.stream.trailingBytes = check.trailingBytes;
+      row.stream.trailingZero = check.trailingZero;
+      row.stream.warning = check.warning;
+      row.picture = std::move(check);
+      window_.AppendRow(std::move(row));
+    } catch (...) {
+      // One bad file never ends the walk.
+    }
+  }
+
+  void AddRow(const std::string& path, bool mismatch = false) {
     try {
       // A big file keeps the window alive and the cancel button working.
       const auto keepGoing = [this] {
@@ -138,6 +190,7 @@ class Walker {
       row.modified = ModificationTime(path);
       row.thumbnail = std::move(*thumbnail);
       row.stream = std::move(stream);
+      row.extensionMismatch = mismatch;
       window_.AppendRow(std::move(row));
     } catch (...) {
       // One bad file never ends the walk.
@@ -163,6 +216,16 @@ bool IsJpegName(const char* name) {
   }
   ext[n] = '\0';
   return std::strcmp(ext, ".jpg") == 0 || std::strcmp(ext, ".jpeg") == 0;
+}
+
+JpegEnd JpegEndOf(PictureEnd end) {
+  switch (end) {
+    case PictureEnd::Complete: return JpegEnd::Complete;
+    case PictureEnd::Trailing: return JpegEnd::Trailing;
+    case PictureEnd::Cut: return JpegEnd::Cut;
+    case PictureEnd::Damaged: return JpegEnd::Damaged;
+  }
+  return JpegEnd::Cut;
 }
 
 const char* StateWord(JpegEnd end) {

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "formats/picture_check.h"
+#include "formats/picture_format.h"
 #include "platform/jpeg_decoder.h"
 #include "platform/rgb_image.h"
 
@@ -19,17 +21,25 @@ namespace yuragi {
 
 inline constexpr int kThumbnailSize = 96;
 
-// One listed file: a JPEG without its end marker that still decodes.
+// One listed file: a JPEG without its end marker that still decodes (or,
+// for the command-line tools, a PNG, GIF or WebP that is not complete).
 struct DetectionRow {
   std::string path;
   uint64_t size = 0;
   std::optional<std::time_t> modified;  // empty when it could not be read
   RgbImage thumbnail;                   // kThumbnailSize square, stretched
   JpegCheck stream;                     // cut, trailing data or damaged: found by the thumbnail's decode
+  // As the content's signature says; other formats leave the thumbnail
+  // empty, keep their test's answer in picture and its end in stream.end.
+  PictureFormat format = PictureFormat::Jpeg;
+  bool extensionMismatch = false;  // the name's extension stands for another format
+  PictureCheck picture;
 };
 
 // "cut", "trailing", "damaged" ("complete" for a file that needs nothing).
 const char* StateWord(JpegEnd end);
+// The same four ends for the other formats' tests.
+JpegEnd JpegEndOf(PictureEnd end);
 
 // The only ways the walk touches a window, so it also runs headless.
 class ScanWindow {
@@ -56,6 +66,10 @@ struct ScanRun {
   // When set, files without the end marker that do not decode at all (never
   // listed) are collected here.
   std::vector<std::string>* undecodable = nullptr;
+  // The formats tested. JPEG alone (the window's walk) tests .jpg/.jpeg
+  // names only; with others, every file named as a picture is tested as the
+  // format its content's signature says, when that format is in the set.
+  FormatSet formats = kJpegOnly;
 };
 
 // Walks depth first in the file system's order. Holds no folder open while

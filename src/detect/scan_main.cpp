@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,7 @@ std::atomic<bool> interrupted{false};
 void OnInterrupt(int) { interrupted.store(true); }
 
 constexpr char kHelp[] =
-    "Usage: yuragimaru-scan [--json] [--cut-only] FOLDER|FILE...\n"
+    "Usage: yuragimaru-scan [--json] [--cut-only] [--formats LIST] FOLDER|FILE...\n"
     "       yuragimaru-scan --url PATH...\n"
     "\n"
     "Walks each FOLDER as a detection run of yuragimaru does and lists every\n"
@@ -53,7 +54,24 @@ constexpr char kHelp[] =
     "           for a progressive file, with scans, the complete scans);\n"
     "           trailing_bytes and trailing_zero (not cut); warning (damaged);\n"
     "           note, when the end could not be told (then state is cut).\n"
+    "           format (jpeg, png, gif or webp, as the content's signature\n"
+    "           says) and extension_mismatch (the name's extension stands for\n"
+    "           another format). For PNG, GIF and WebP, present is given only\n"
+    "           where rows say it (not for an interlaced PNG); a cut GIF has\n"
+    "           frames (read in full) and trailer_missing: true when every\n"
+    "           frame is whole and only the trailer byte is missing (present\n"
+    "           is then 1.000: browsers show it whole).\n"
     "  --cut-only  list only cut files\n"
+    "  --formats LIST  the formats tested, comma-separated: jpeg (the\n"
+    "           default), png, gif, webp, or all. With any but jpeg alone,\n"
+    "           every file named .jpg, .jpeg, .png, .gif or .webp is tested as\n"
+    "           the format its first bytes say (its name's when they say\n"
+    "           none), if that format is in LIST. A PNG is cut when it ends\n"
+    "           before a complete IEND chunk, a GIF before its trailer byte, a\n"
+    "           WebP before its RIFF size + 8; trailing when bytes follow;\n"
+    "           damaged on a bad chunk CRC, an unknown block or a decoder\n"
+    "           error. It is listed when libpng, giflib or libwebp decodes its\n"
+    "           header and at least one row.\n"
     "  --url    print the assumed source URL of each PATH, one per line; the\n"
     "           file system is not touched\n"
     "  --help   this text\n"
@@ -136,6 +154,7 @@ int main(int argc, char** argv) {
   bool json = false;
   bool urls = false;
   bool cutOnly = false;
+  FormatSet formats = kJpegOnly;
   std::vector<std::string> operands;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
@@ -152,6 +171,13 @@ int main(int argc, char** argv) {
       json = true;
     } else if (options && std::strcmp(arg, "--cut-only") == 0) {
       cutOnly = true;
+    } else if (options && (std::strcmp(arg, "--formats") == 0 || std::strncmp(arg, "--formats=", 10) == 0)) {
+      const char* list = arg[9] == '=' ? arg + 10 : (i + 1 < argc ? argv[++i] : nullptr);
+      if (!list) return Usage("--formats needs a list");
+      std::string error;
+      const std::optional<FormatSet> set = ParseFormatList(list, &error);
+      if (!set) return Usage(error.c_str());
+      formats = *set;
     } else if (options && std::strcmp(arg, "--url") == 0) {
       urls = true;
     } else if (options && arg[0] == '-' && arg[1] != '\0') {
@@ -185,6 +211,7 @@ int main(int argc, char** argv) {
   ConsoleScan console(json, ::isatty(STDERR_FILENO) == 1, workingFolder);
   console.cutOnly = cutOnly;
   ScanRun run(interrupted);
+  run.formats = formats;
   for (const std::string& operand : operands) {
     if (interrupted.load()) break;
     if (IsFolder(operand)) {

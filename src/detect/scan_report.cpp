@@ -73,7 +73,10 @@ std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& wor
   std::string line = "{\"path\":" + JsonString(row.path);
   if (!IsUtf8(path)) line += ",\"path_base64\":\"" + path.toBase64().toStdString() + '"';
   return line + ",\"size\":" + size + ",\"mtime\":" + (row.modified ? JsonString(mtime) : std::string("null")) +
-         ",\"url\":" + JsonString(url) + ",\"request_url\":" + JsonString(WireUrl(urlText)) + StateFields(row.stream) +
+         ",\"url\":" + JsonString(url) + ",\"request_url\":" + JsonString(WireUrl(urlText)) +
+         ",\"format\":\"" + PictureFormatWord(row.format) + "\",\"extension_mismatch\":" +
+         (row.extensionMismatch ? "true" : "false") +
+         (row.format == PictureFormat::Jpeg ? StateFields(row.stream) : PictureStateFields(row.picture, row.format)) +
          "}\n";
 }
 
@@ -90,6 +93,30 @@ std::string StateFields(const JpegCheck& stream) {
   }
   if (stream.end == JpegEnd::Damaged) fields += ",\"warning\":" + JsonString(stream.warning);
   if (!stream.note.empty()) fields += ",\"note\":" + JsonString(stream.note);
+  return fields;
+}
+
+}  // namespace yuragi
+
+namespace yuragi {
+
+std::string PictureStateFields(const PictureCheck& check, PictureFormat format) {
+  std::string fields = ",\"state\":\"" + std::string(PictureEndWord(check.end)) + '"';
+  if (check.end == PictureEnd::Cut) {
+    if (check.present) {
+      char present[32];
+      std::snprintf(present, sizeof present, "%.3f", *check.present);
+      fields += ",\"present\":" + std::string(present);
+    }
+    if (format == PictureFormat::Gif) {
+      fields += ",\"frames\":" + std::to_string(check.frames) +
+                ",\"trailer_missing\":" + (check.atBlockBoundary ? "true" : "false");
+    }
+  } else {
+    fields += ",\"trailing_bytes\":" + std::to_string(check.trailingBytes) +
+              ",\"trailing_zero\":" + (check.trailingZero ? "true" : "false");
+  }
+  if (check.end == PictureEnd::Damaged) fields += ",\"warning\":" + JsonString(check.warning);
   return fields;
 }
 

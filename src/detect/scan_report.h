@@ -23,5 +23,10 @@ std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& wor
 // comma: state, present and scans (cut), trailing_bytes and trailing_zero
 // (not cut), warning (damaged), note (when the end could not be told).
 std::string StateFields(const JpegCheck& stream);
+// The same for a PNG, GIF or WebP: state; present where rows say it (cut),
+// and for a GIF frames (read in full) and trailer_missing (every frame
+// whole, only the trailer byte missing: shown whole); trailing_bytes and
+// trailing_zero (not cut); warning (damaged).
+std::string PictureStateFields(const PictureCheck& check, PictureFormat format);
 
 }  // namespace yuragi

@@ -42,7 +42,12 @@ constexpr char kHelp[] =
     "  --jobs N               transfers at once (default 8)\n"
     "  --per-host N           of them to one host (default 2)\n"
     "  --include-undecodable  also the .jpg/.jpeg files without the end marker\n"
-    "                         that do not decode at all (cut inside the header)\n"
+    "                         that do not decode at all (cut inside the header)\n"    "  --formats LIST         the formats looked for, comma-separated: jpeg (the\n"
+    "                         default), png, gif, webp or all, found as\n"
+    "                         yuragimaru-scan --formats finds them; a fetched\n"
+    "                         PNG, GIF or WebP is checked by its own format's\n"
+    "                         test (complete chunks or blocks, every row\n"
+    "                         decoded by libpng, giflib or libwebp)\n"
     "  --all-listed           fetch every listed file, the complete and damaged\n"
     "                         ones too\n"
     "  --accept-changed       replace a file even when the server now has another\n"
@@ -157,6 +162,7 @@ int main(int argc, char** argv) {
   RepairOptions options;
   bool json = false;
   bool includeUndecodable = false;
+  FormatSet formats = kJpegOnly;
   std::vector<std::string> folders;
   bool optionsDone = false;
   for (int i = 1; i < argc; ++i) {
@@ -212,6 +218,13 @@ int main(int argc, char** argv) {
       options.fetch.acceptChanged = true;
     } else if (name == "--close-unfetchable" && flag) {
       options.closeUnfetchable = true;
+    } else if (name == "--formats") {
+      std::string list;
+      std::string error;
+      if (!value(list)) return Usage("--formats needs a list");
+      const std::optional<FormatSet> set = ParseFormatList(list, &error);
+      if (!set) return Usage(error);
+      formats = *set;
     } else if (name == "--backup-dir") {
       if (!value(options.backupDir) || options.backupDir.empty()) return Usage("--backup-dir needs a folder");
     } else if (name == "--jobs") {
@@ -249,7 +262,7 @@ int main(int argc, char** argv) {
   ProgressLine line(::isatty(STDERR_FILENO) == 1);
   const FindResult found = FindCutFiles(folders, includeUndecodable, stopWalk, [&](int64_t rows, int64_t files) {
     line.Show(ProgressText(rows, files).toStdString());
-  });
+  }, formats);
   const bool walkCut = stopWalk.load();
 
   RepairTotals totals;

@@ -29,7 +29,7 @@ class Collector final : public ScanWindow {
                              ? std::to_string(row.stream.trailingBytes) + " bytes after the end marker" +
                                    (row.stream.trailingZero ? ", all zero" : "")
                              : std::string();
-    result_.files.push_back({std::move(row.path), root_, row.stream.end, std::move(detail)});
+    result_.files.push_back({std::move(row.path), root_, row.stream.end, std::move(detail), row.format});
   }
   int64_t RowCount() const override { return int64_t(result_.files.size()); }
   void SetStatusText(const QString&) override {
@@ -156,8 +156,8 @@ class Repairer {
   }
 
   void Received(size_t index, const FetchOutcome& fetched, ReportEntry& entry) {
-    const Verification check =
-        VerifyFetched(fetched.local, fetched.body, fetched.contentType, options_.fetch.acceptChanged);
+    const Verification check = VerifyFetched(fetched.local, fetched.body, fetched.contentType,
+                                             options_.fetch.acceptChanged, files_[index].format);
     entry.outcome = OutcomeOf(check.verdict);
     entry.detail = check.detail;
     if (entry.outcome != Outcome::Repaired && entry.outcome != Outcome::ReplacedChanged) return;
@@ -170,8 +170,9 @@ class Repairer {
   }
 
   void Close(size_t index, const FetchOutcome& fetched, ReportEntry& entry) {
-    std::string why;
-    const std::optional<std::string> closed = CloseWithEndMarker(fetched.local, &why);
+    std::string why = "only a JPEG can be closed";
+    const std::optional<std::string> closed =
+        files_[index].format == PictureFormat::Jpeg ? CloseWithEndMarker(fetched.local, &why) : std::nullopt;
     if (!closed) {
       entry.detail += "; not closed: " + why;
       return;
@@ -214,17 +215,23 @@ class Repairer {
 }  // namespace
 
 FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUndecodable, const std::atomic<bool>& stop,
-                        const std::function<void(int64_t found, int64_t visited)>& progress) {
+                        const std::function<void(int64_t found, int64_t visited)>& progress, FormatSet formats) {
   FindResult found;
   std::vector<std::string> undecodable;
   for (const std::string& folder : folders) {
     if (stop.load()) break;
     ScanRun run(stop);
     if (includeUndecodable) run.undecodable = &undecodable;
+    run.formats = formats;
     Collector collector(found, folder, progress, run);
     ScanFolder(folder, run, collector);
     found.visited += run.fileCount;
-    for (std::string& path : undecodable) found.files.push_back({std::move(path), folder, JpegEnd::Cut, {}});
+    for (std::string& path : undecodable) {
+      PictureFormat format = formats == kJpegOnly ? PictureFormat::Jpeg : SniffPictureFile(path);
+      if (format == PictureFormat::None) format = PictureFormatOfName(path.c_str());
+      if (format == PictureFormat::None) format = PictureFormat::Jpeg;
+      found.files.push_back({std::move(path), folder, JpegEnd::Cut, {}, format});
+    }
     undecodable.clear();
   }
   // Folders given twice, or links, can reach one file by two paths: it is

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/picture_format.h"
 #include "platform/jpeg_decoder.h"
 #include "repair/batch_fetch.h"
 #include "repair/repair_report.h"
@@ -17,6 +18,7 @@ struct RepairCandidate {
   std::string root;  // the folder whose walk found it
   JpegEnd state = JpegEnd::Cut;  // as the walk's decode found it; undecodable files count as cut
   std::string stateDetail;       // what follows the end marker, or the decoder's warning
+  PictureFormat format = PictureFormat::Jpeg;  // as its content's signature says
 };
 
 struct FindResult {
@@ -26,8 +28,10 @@ struct FindResult {
 
 // The files a detection run lists below each folder, in its order; with
 // includeUndecodable also the ones without the end marker that do not decode.
+// formats as the walk takes them (JPEG alone by default).
 FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUndecodable,
-                        const std::atomic<bool>& stop, const std::function<void(int64_t found, int64_t visited)>& progress);
+                        const std::atomic<bool>& stop, const std::function<void(int64_t found, int64_t visited)>& progress,
+                        FormatSet formats = kJpegOnly);
 
 struct RepairOptions {
   FetchSettings fetch;

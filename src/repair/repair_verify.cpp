@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "detect/end_marker.h"
+#include "formats/picture_check.h"
 #include "platform/jpeg_decoder.h"
 #include "platform/unique_fd.h"
 
@@ -19,6 +20,17 @@ namespace yuragi {
 namespace {
 
 const uint8_t* Bytes(const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); }
+
+const char* FormatTitle(PictureFormat format) {
+  switch (format) {
+    case PictureFormat::Png: return "PNG";
+    case PictureFormat::Gif: return "GIF";
+    case PictureFormat::Webp: return "WebP";
+    case PictureFormat::Jpeg:
+    case PictureFormat::None: break;
+  }
+  return "JPEG";
+}
 
 bool StartsLikeJpeg(const std::string& bytes) {
   return bytes.size() >= 3 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xD8 && uint8_t(bytes[2]) == 0xFF;
@@ -41,6 +53,7 @@ class Body {
   // Exactly count bytes from offset; false when they cannot be read.
   virtual bool Read(uint64_t offset, size_t count, std::string& out) const = 0;
   virtual bool Check(JpegCheck& check, std::string* error) const = 0;
+  virtual PictureCheck CheckAs(PictureFormat format) const = 0;
 };
 
 class MemoryBody final : public Body {
@@ -54,6 +67,9 @@ class MemoryBody final : public Body {
   }
   bool Check(JpegCheck& check, std::string* error) const override {
     return CheckJpeg(Bytes(bytes_), bytes_.size(), check, error);
+  }
+  PictureCheck CheckAs(PictureFormat format) const override {
+    return CheckPicture(format, Bytes(bytes_), bytes_.size());
   }
 
  private:
@@ -75,6 +91,11 @@ class FileBody final : public Body {
     return true;
   }
   bool Check(JpegCheck& check, std::string* error) const override { return CheckJpegFile(fd_, check, error); }
+  PictureCheck CheckAs(PictureFormat format) const override {
+    PictureCheck check;
+    CheckPictureFile(format, fd_, check);
+    return check;
+  }
 
  private:
   int fd_;
@@ -93,14 +114,40 @@ bool StartsWith(const Body& body, const std::string& local) {
   return true;
 }
 
-Verification Verify(const std::string& local, const Body& fresh, const std::string& contentType, bool acceptChanged) {
+// A PNG, GIF or WebP through its own test, answered as a JPEG's would be.
+bool CheckOtherFormat(const Body& fresh, PictureFormat format, JpegCheck& check, std::string* error) {
+  const PictureCheck picture = fresh.CheckAs(format);
+  if (!picture.decodes) {
+    *error = picture.error;
+    return false;
+  }
+  check.end = picture.end == PictureEnd::Complete   ? JpegEnd::Complete
+              : picture.end == PictureEnd::Trailing ? JpegEnd::Trailing
+              : picture.end == PictureEnd::Damaged  ? JpegEnd::Damaged
+                                                    : JpegEnd::Cut;
+  // Every row must have decoded: a complete length is not enough.
+  if (check.end != JpegEnd::Cut && !picture.rowsChecked && check.end != JpegEnd::Damaged) {
+    check.end = JpegEnd::Damaged;
+    check.warning = picture.error.empty() ? "not every row decodes" : picture.error;
+  }
+  if (check.end == JpegEnd::Damaged && check.warning.empty()) check.warning = picture.warning;
+  check.trailingBytes = picture.trailingBytes;
+  check.trailingZero = picture.trailingZero;
+  return true;
+}
+
+Verification Verify(const std::string& local, const Body& fresh, const std::string& contentType, bool acceptChanged,
+                    PictureFormat format) {
   const uint64_t size = fresh.Size();
   if (size == 0) return {Verdict::Empty, "empty body"};
   std::string head;
   if (!fresh.Read(0, size_t(std::min<uint64_t>(size, 4096)), head)) return {Verdict::NotJpeg, "cannot read the body"};
-  if (!StartsLikeJpeg(head)) {
+  const bool wanted = format == PictureFormat::Jpeg
+                          ? StartsLikeJpeg(head)
+                          : SniffPictureFormat(Bytes(head), head.size()) == format;
+  if (!wanted) {
     if (LooksLikeHtml(head, contentType)) return {Verdict::Html, contentType.empty() ? "HTML" : contentType};
-    return {Verdict::NotJpeg, contentType.empty() ? "not a JPEG" : contentType};
+    return {Verdict::NotJpeg, contentType.empty() ? std::string("not a ") + FormatTitle(format) : contentType};
   }
   bool changed = false;
   if (size == local.size() && StartsWith(fresh, local)) return {Verdict::Same, "the server has these very bytes"};
@@ -116,7 +163,9 @@ Verification Verify(const std::string& local, const Body& fresh, const std::stri
   }
   JpegCheck check;
   std::string error;
-  if (!fresh.Check(check, &error)) return {Verdict::NotJpeg, error.empty() ? "does not decode" : error};
+  const bool decodes =
+      format == PictureFormat::Jpeg ? fresh.Check(check, &error) : CheckOtherFormat(fresh, format, check, &error);
+  if (!decodes) return {Verdict::NotJpeg, error.empty() ? "does not decode" : error};
   switch (check.end) {
     case JpegEnd::Cut:
       if (!check.note.empty()) return {Verdict::Corrupt, check.note};
@@ -139,24 +188,24 @@ Verification Verify(const std::string& local, const Body& fresh, const std::stri
 }  // namespace
 
 Verification VerifyFetched(const std::string& local, const std::string& fresh, const std::string& contentType,
-                           bool acceptChanged) {
-  return Verify(local, MemoryBody(fresh), contentType, acceptChanged);
+                           bool acceptChanged, PictureFormat format) {
+  return Verify(local, MemoryBody(fresh), contentType, acceptChanged, format);
 }
 
 Verification VerifyFetchedFile(const std::string& local, int freshFd, const std::string& contentType,
-                               bool acceptChanged) {
+                               bool acceptChanged, PictureFormat format) {
   struct stat st {};
   if (freshFd < 0 || ::fstat(freshFd, &st) != 0 || !S_ISREG(st.st_mode)) {
     return {Verdict::NotJpeg, std::string("cannot read the body: ") + std::strerror(freshFd < 0 ? EBADF : errno)};
   }
-  return Verify(local, FileBody(freshFd, uint64_t(st.st_size)), contentType, acceptChanged);
+  return Verify(local, FileBody(freshFd, uint64_t(st.st_size)), contentType, acceptChanged, format);
 }
 
 Verification VerifyFetchedFile(const std::string& local, const std::string& freshPath, const std::string& contentType,
-                               bool acceptChanged) {
+                               bool acceptChanged, PictureFormat format) {
   const UniqueFd fd(::open(freshPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd) return {Verdict::NotJpeg, "cannot read the body: " + std::string(std::strerror(errno))};
-  return VerifyFetchedFile(local, fd.get(), contentType, acceptChanged);
+  return VerifyFetchedFile(local, fd.get(), contentType, acceptChanged, format);
 }
 
 std::optional<std::string> CloseWithEndMarker(const std::string& local, std::string* detail) {

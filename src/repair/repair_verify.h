@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "formats/picture_format.h"
+
 namespace yuragi {
 
 enum class Verdict {
@@ -27,16 +29,18 @@ struct Verification {
 // every byte of the cut file (unless another picture is accepted) and
 // decodes cleanly: no warning of any kind, the end marker where the data
 // ends, or followed only by bytes the cut file already had. Decoded at 1/8
-// scale, which still reads every byte of the picture's data.
+// scale, which still reads every byte of the picture's data. A PNG, GIF or
+// WebP (format) is checked the same way by its own test: its signature, its
+// closing chunk or byte, every row decoded by its library.
 Verification VerifyFetched(const std::string& local, const std::string& fresh, const std::string& contentType,
-                           bool acceptChanged);
+                           bool acceptChanged, PictureFormat format = PictureFormat::Jpeg);
 // The same for a body in a file, read a block at a time through the
 // decoder's own file reading, never whole into memory. The descriptor is
 // read with pread and left open.
 Verification VerifyFetchedFile(const std::string& local, int freshFd, const std::string& contentType,
-                               bool acceptChanged);
+                               bool acceptChanged, PictureFormat format = PictureFormat::Jpeg);
 Verification VerifyFetchedFile(const std::string& local, const std::string& freshPath, const std::string& contentType,
-                               bool acceptChanged);
+                               bool acceptChanged, PictureFormat format = PictureFormat::Jpeg);
 
 // The cut file with the end marker appended, when the closed picture
 // decodes to the same pixels as the cut one; nothing otherwise.
