@@ -122,6 +122,21 @@ TEST(JpegEnd, TheThumbnailsDecodeTellsCutTrailingAndDamagedApart) {
   }
 }
 
+TEST(JpegEnd, AFileWhoseEndCannotBeToldIsCutWithANote) {
+  // Every row decodes, then a second scan where the picture has one: the
+  // decoder stops with an error after the last row.
+  std::vector<uint8_t> bytes = EncodeJpeg({160, 120, JpegKind::Baseline, 85, 6});
+  bytes.resize(bytes.size() - 2);
+  const std::vector<uint8_t> scan = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00};
+  bytes.insert(bytes.end(), scan.begin(), scan.end());
+  bytes.resize(bytes.size() + 100, 0x55);
+  JpegCheck check;
+  ASSERT_TRUE(CheckJpeg(bytes.data(), bytes.size(), check));
+  EXPECT_EQ(check.end, JpegEnd::Cut);
+  EXPECT_NE(check.note.find("after the picture: "), std::string::npos) << check.note;
+  EXPECT_EQ(check.present, 1.0);
+}
+
 TEST(JpegEnd, TheFileFormReadsFromAPathOrADescriptorAndLeavesItsOffset) {
   QTemporaryDir dir;
   const std::vector<uint8_t> whole = EncodeJpeg({400, 300, JpegKind::Progressive, 85, 2, 10});

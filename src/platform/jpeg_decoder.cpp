@@ -1,5 +1,6 @@
 #include "platform/jpeg_decoder.h"
 
+#include "platform/jpeg_source.h"
 #include "platform/unique_fd.h"
 
 #include <fcntl.h>
@@ -21,6 +22,11 @@
 namespace yuragi {
 
 namespace {
+
+using jpeg_source::FileSource;
+using jpeg_source::MemorySource;
+using jpeg_source::kAll;
+using jpeg_source::kCareful;
 
 struct ErrorManager {
   jpeg_error_mgr pub;
@@ -77,150 +83,6 @@ void EmitMessage(j_common_ptr cinfo, int level) {
     return;
   }
   if (manager->otherWarnings++ == 0) (*cinfo->err->format_message)(cinfo, manager->firstWarning);
-}
-
-// libjpeg-turbo's fast Huffman path turns a bad code into a zero without a
-// word; it is taken only while a few hundred bytes a block are at hand. A
-// decode that must see every corruption is handed less at a time.
-// The fast path needs 512 bytes a block of the MCU (libjpeg-turbo's BUFSIZE).
-constexpr size_t kCarefulChunk = 1;  // a flag: the limit follows the MCU's blocks
-
-size_t HandOver(j_decompress_ptr cinfo, size_t chunk, size_t available) {
-  if (chunk == kCarefulChunk) chunk = 512 * size_t(std::max(1, cinfo->blocks_in_MCU)) - 1;
-  return std::min(chunk, available);
-}
-
-// Feeds the decoder from an open file in blocks. A trailing hole (a file
-// preallocated to its full size by a download that then stopped) ends the
-// data, as the end of the file would: the rest is zeros nobody wrote.
-struct FileSource {
-  jpeg_source_mgr pub{};
-  int fd = -1;
-  off_t position = 0;  // just after the bytes in the buffer
-  off_t dataEnd = 0;
-  off_t size = 0;
-  const std::function<bool()>* keepGoing = nullptr;
-  int blocksSinceCheck = 0;
-  size_t chunk = SIZE_MAX;  // at most this many bytes handed over at a time
-  size_t filled = 0;        // bytes in the buffer
-  size_t served = 0;        // of them handed to the decoder
-  uint8_t buffer[64 * 1024];
-};
-
-constexpr int kBlocksPerCheck = 64;  // 4 MB
-
-void Serve(j_decompress_ptr cinfo, FileSource& source) {
-  const size_t count = HandOver(cinfo, source.chunk, source.filled - source.served);
-  source.pub.next_input_byte = source.buffer + source.served;
-  source.pub.bytes_in_buffer = count;
-  source.served += count;
-}
-
-boolean FillFileBuffer(j_decompress_ptr cinfo) {
-  auto* source = reinterpret_cast<FileSource*>(cinfo->src);
-  if (source->served < source->filled) {
-    Serve(cinfo, *source);
-    return TRUE;
-  }
-  ssize_t n = 0;
-  if (source->position < source->dataEnd && source->keepGoing && *source->keepGoing &&
-      ++source->blocksSinceCheck >= kBlocksPerCheck) {
-    source->blocksSinceCheck = 0;
-    if (!(*source->keepGoing)()) source->dataEnd = source->position;
-  }
-  if (source->position < source->dataEnd) {
-    const off_t left = source->dataEnd - source->position;
-    const size_t want = left < off_t(sizeof source->buffer) ? size_t(left) : sizeof source->buffer;
-    do {
-      n = ::pread(source->fd, source->buffer, want, source->position);
-    } while (n < 0 && errno == EINTR);
-  }
-  if (n <= 0) {
-    // As the library's own sources do: warn and supply an end-of-image marker.
-    WARNMS(cinfo, JWRN_JPEG_EOF);
-    source->buffer[0] = 0xFF;
-    source->buffer[1] = JPEG_EOI;
-    n = 2;
-    source->dataEnd = source->position;  // nothing more will be read
-  } else {
-    source->position += n;
-  }
-  source->filled = size_t(n);
-  source->served = 0;
-  Serve(cinfo, *source);
-  return TRUE;
-}
-
-void SkipFileData(j_decompress_ptr cinfo, long count) {
-  if (count <= 0) return;
-  auto* source = reinterpret_cast<FileSource*>(cinfo->src);
-  if (size_t(count) <= source->pub.bytes_in_buffer) {
-    source->pub.next_input_byte += count;
-    source->pub.bytes_in_buffer -= size_t(count);
-    return;
-  }
-  size_t rest = size_t(count) - source->pub.bytes_in_buffer;
-  source->pub.bytes_in_buffer = 0;
-  const size_t unserved = source->filled - source->served;
-  if (rest <= unserved) {
-    source->served += rest;
-    return;
-  }
-  rest -= unserved;
-  source->served = source->filled;
-  source->position += off_t(rest);
-}
-
-// A stream in memory, handed over as the file source does.
-struct MemorySourceManager {
-  jpeg_source_mgr pub{};
-  const uint8_t* data = nullptr;
-  size_t size = 0;
-  size_t served = 0;
-  size_t chunk = SIZE_MAX;
-  uint8_t end[2] = {0xFF, JPEG_EOI};
-};
-
-boolean FillMemoryBuffer(j_decompress_ptr cinfo) {
-  auto* source = reinterpret_cast<MemorySourceManager*>(cinfo->src);
-  if (source->served < source->size) {
-    const size_t count = HandOver(cinfo, source->chunk, source->size - source->served);
-    source->pub.next_input_byte = source->data + source->served;
-    source->pub.bytes_in_buffer = count;
-    source->served += count;
-    return TRUE;
-  }
-  WARNMS(cinfo, JWRN_JPEG_EOF);
-  source->pub.next_input_byte = source->end;
-  source->pub.bytes_in_buffer = 2;
-  return TRUE;
-}
-
-void SkipMemoryData(j_decompress_ptr cinfo, long count) {
-  if (count <= 0) return;
-  auto* source = reinterpret_cast<MemorySourceManager*>(cinfo->src);
-  if (size_t(count) <= source->pub.bytes_in_buffer) {
-    source->pub.next_input_byte += count;
-    source->pub.bytes_in_buffer -= size_t(count);
-    return;
-  }
-  const size_t rest = size_t(count) - source->pub.bytes_in_buffer;
-  source->pub.bytes_in_buffer = 0;
-  source->served = rest < source->size - source->served ? source->served + rest : source->size;
-}
-
-void NoOp(j_decompress_ptr) {}
-
-// Where the data ends: the file's size, or the start of a hole that runs to
-// the end of the file.
-off_t DataEnd(int fd, off_t size) {
-  off_t hole = ::lseek(fd, 0, SEEK_HOLE);
-  for (int i = 0; i < 64 && hole >= 0 && hole < size; ++i) {
-    const off_t data = ::lseek(fd, hole, SEEK_DATA);
-    if (data < 0) return hole;  // only a hole follows
-    hole = ::lseek(fd, data, SEEK_HOLE);
-  }
-  return size;
 }
 
 // Where decoded rows go: a whole picture, or a scaler that keeps only the
@@ -329,7 +191,7 @@ struct Session {
   bool created = false;
   std::unique_ptr<UniqueFd> file;
   std::unique_ptr<FileSource> source;
-  std::unique_ptr<MemorySourceManager> memory;  // or a stream in memory
+  std::unique_ptr<MemorySource> memory;  // or a stream in memory
   std::vector<uint8_t> row;
   std::vector<uint8_t> rgb;
   bool findEnd = false;   // read on to the end marker once the rows are out
@@ -457,11 +319,7 @@ bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink&
 
 // Bytes of the stream the decoder has taken in.
 uint64_t Consumed(const Session& s) {
-  if (s.source) {
-    const FileSource& f = *s.source;
-    return uint64_t(f.position) - (f.filled - f.served) - f.pub.bytes_in_buffer;
-  }
-  return s.memory->served - s.memory->pub.bytes_in_buffer;
+  return s.source ? jpeg_source::Consumed(*s.source) : jpeg_source::Consumed(*s.memory);
 }
 
 bool AllZero(const uint8_t* bytes, size_t count) {
@@ -516,16 +374,8 @@ void Classify(Session& s, uint64_t streamSize, JpegCheck& check) {
 
 // The session's memory source, set up for the decoder.
 void UseMemory(Session& s, const uint8_t* data, size_t size, size_t chunk) {
-  s.memory = std::make_unique<MemorySourceManager>();
-  MemorySourceManager& source = *s.memory;
-  source.data = data;
-  source.size = size;
-  source.chunk = chunk;
-  source.pub.init_source = NoOp;
-  source.pub.fill_input_buffer = FillMemoryBuffer;
-  source.pub.skip_input_data = SkipMemoryData;
-  source.pub.resync_to_restart = jpeg_resync_to_restart;
-  source.pub.term_source = NoOp;
+  s.memory = std::make_unique<MemorySource>();
+  jpeg_source::InitMemorySource(*s.memory, data, size, chunk);
 }
 
 // Opens a regular file for the decoder; non-blocking, so a FIFO named like
@@ -544,13 +394,9 @@ bool UseFile(Session& s, int fd, const std::function<bool()>& keepGoing, std::st
   FileSource& source = *s.source;
   source.fd = fd;
   source.size = st.st_size;
-  source.dataEnd = DataEnd(source.fd, st.st_size);
+  source.dataEnd = jpeg_source::DataEnd(source.fd, st.st_size);
   source.keepGoing = &keepGoing;
-  source.pub.init_source = NoOp;
-  source.pub.fill_input_buffer = FillFileBuffer;
-  source.pub.skip_input_data = SkipFileData;
-  source.pub.resync_to_restart = jpeg_resync_to_restart;
-  source.pub.term_source = NoOp;
+  jpeg_source::InitFileSource(source);
   return true;
 }
 
@@ -566,7 +412,7 @@ bool DecodeOpenFile(Session& session, const DecodeRequest& request, RowSink& sin
   const long workSpace = thumbnail ? ThumbnailWorkSpace(session.source->dataEnd) : kDecodeWorkSpace;
   jpeg_source_mgr* source = &session.source->pub;
   session.findEnd = check != nullptr;
-  if (check) session.source->chunk = kCarefulChunk;
+  if (check) session.source->chunk = kCareful;
   if (!Run(session, [source](jpeg_decompress_struct& cinfo) { cinfo.src = source; }, request, sink, workSpace)) {
     if (error) *error = session.errors.message;
     return false;
@@ -599,7 +445,7 @@ std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeReque
     return std::nullopt;
   }
   auto session = std::make_unique<Session>();
-  UseMemory(*session, data, size, SIZE_MAX);
+  UseMemory(*session, data, size, kAll);
   PictureSink sink;
   const bool decoded =
       Run(*session, [&](jpeg_decompress_struct& cinfo) { cinfo.src = &session->memory->pub; }, request, sink,
@@ -636,7 +482,7 @@ bool CheckJpeg(const uint8_t* data, size_t size, JpegCheck& check, std::string* 
     return false;
   }
   auto session = std::make_unique<Session>();
-  UseMemory(*session, data, size, kCarefulChunk);
+  UseMemory(*session, data, size, kCareful);
   session->findEnd = true;
   NoSink sink;
   if (!Run(*session, [&](jpeg_decompress_struct& cinfo) { cinfo.src = &session->memory->pub; }, kSmallest, sink,
