@@ -63,7 +63,8 @@ void FormatSeeds(const fs::path& root) {
   PictureSeeds(root / "png_completeness", {yuragi::testing::EncodePng(small), yuragi::testing::EncodePng(wide, true)});
   PictureSeeds(root / "gif_completeness", {yuragi::testing::EncodeGif(small), yuragi::testing::EncodeGif(wide, 3)});
   PictureSeeds(root / "webp_completeness",
-               {yuragi::testing::EncodeWebp(small), yuragi::testing::EncodeWebp(wide, true)});
+               {yuragi::testing::EncodeWebp(small), yuragi::testing::EncodeWebp(wide, true),
+                yuragi::testing::EncodeAnimatedWebp(small, 3)});
 }
 
 void PathSeeds(const fs::path& root) {

@@ -3,6 +3,7 @@
 #include <gif_lib.h>
 #include <png.h>
 #include <webp/encode.h>
+#include <webp/mux.h>
 
 #include <csetjmp>
 #include <stdexcept>
@@ -95,6 +96,37 @@ std::vector<uint8_t> EncodeWebp(const JpegSpec& spec, bool lossless) {
   if (size == 0) throw std::runtime_error("libwebp could not write");
   std::vector<uint8_t> out(encoded, encoded + size);
   WebPFree(encoded);
+  return out;
+}
+
+std::vector<uint8_t> EncodeAnimatedWebp(const JpegSpec& spec, int frames) {
+  WebPAnimEncoderOptions options;
+  WebPConfig config;
+  if (!WebPAnimEncoderOptionsInit(&options) || !WebPConfigInit(&config)) throw std::runtime_error("libwebp mismatch");
+  config.quality = float(spec.quality);
+  WebPAnimEncoder* encoder = WebPAnimEncoderNew(spec.width, spec.height, &options);
+  if (!encoder) throw std::runtime_error("libwebpmux could not start");
+  bool ok = true;
+  for (int frame = 0; ok && frame <= frames; ++frame) {
+    WebPPicture picture;
+    ok = WebPPictureInit(&picture) != 0;
+    picture.width = spec.width;
+    picture.height = spec.height;
+    if (ok && frame < frames) {
+      const std::vector<uint8_t> rgb = PatternRgb(spec, frame * 5);
+      ok = WebPPictureImportRGB(&picture, rgb.data(), spec.width * 3) != 0;
+    }
+    // The last call, without a picture, closes the animation.
+    if (ok) ok = WebPAnimEncoderAdd(encoder, frame < frames ? &picture : nullptr, frame * 100, &config) != 0;
+    WebPPictureFree(&picture);
+  }
+  WebPData data;
+  WebPDataInit(&data);
+  if (ok) ok = WebPAnimEncoderAssemble(encoder, &data) != 0;
+  std::vector<uint8_t> out(data.bytes, data.bytes + (ok ? data.size : 0));
+  WebPDataClear(&data);
+  WebPAnimEncoderDelete(encoder);
+  if (!ok) throw std::runtime_error("libwebpmux could not write");
   return out;
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -72,6 +73,13 @@ const std::vector<Case>& Cases() {
       {"webp_trailing", PictureFormat::Webp, "a.webp", {}, Change::Trailing, PictureEnd::Trailing, true, -1},
       {"webp_lossless_half", PictureFormat::Webp, "a.webp", {"-define", "webp:lossless=true"}, Change::CutHalf,
        PictureEnd::Cut, true, 0.5},
+      {"webp_animated_whole", PictureFormat::Webp, "a.webp", {"(", "+clone", "-flip", ")", "(", "+clone", "-negate", ")"},
+       Change::None, PictureEnd::Complete, true, -1},
+      {"webp_animated_cut", PictureFormat::Webp, "a.webp", {"(", "+clone", "-flip", ")", "(", "+clone", "-negate", ")"},
+       Change::CutHalf, PictureEnd::Cut, true, -1},
+      {"webp_animated_trailing", PictureFormat::Webp, "a.webp",
+       {"(", "+clone", "-flip", ")", "(", "+clone", "-negate", ")"}, Change::TrailingZero, PictureEnd::Trailing, true,
+       -1},
       {"webp_lossless_whole", PictureFormat::Webp, "a.webp", {"-define", "webp:lossless=true"}, Change::None,
        PictureEnd::Complete, true, -1},
   };
@@ -81,8 +89,14 @@ const std::vector<Case>& Cases() {
 TEST(PictureCompleteness, RealEncodesCutAndExtended) {
   for (const Case& c : Cases()) {
     SCOPED_TRACE(c.name);
-    const Bytes whole = yuragi::testing::ConvertPicture(c.file, c.extra);
+    Bytes whole = yuragi::testing::ConvertPicture(c.file, c.extra);
     ASSERT_GT(whole.size(), 100u) << "convert made nothing";
+    // ImageMagick 6 writes a second RIFF after an animation's own: trailing
+    // data by the RIFF size (which the test reports as such), cut off here.
+    if (c.format == PictureFormat::Webp) {
+      const size_t riffEnd = size_t(whole[4] | whole[5] << 8 | whole[6] << 16 | uint32_t(whole[7]) << 24) + 8;
+      whole.resize(std::min(whole.size(), riffEnd));
+    }
     ASSERT_EQ(yuragi::SniffPictureFormat(whole.data(), whole.size()), c.format);
     const Bytes bytes = Changed(whole, c.change, c.format);
     // In memory and from a file, the same answer.
@@ -113,6 +127,10 @@ TEST(PictureCompleteness, RealEncodesCutAndExtended) {
     }
     EXPECT_EQ(check.atBlockBoundary, c.change == Change::CutBeforeLast && c.format == PictureFormat::Gif);
     EXPECT_EQ(check.width > 0, c.decodes);
+    if (std::string(c.name).find("animated") != std::string::npos) {
+      EXPECT_GE(check.frames, c.change == Change::CutHalf ? 1 : 3);
+      EXPECT_LT(check.frames, c.change == Change::CutHalf ? 3 : 4);
+    }
   }
 }
 

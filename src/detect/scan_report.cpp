@@ -111,6 +111,8 @@ std::string PictureStateFields(const PictureCheck& check, PictureFormat format) 
     if (format == PictureFormat::Gif) {
       fields += ",\"frames\":" + std::to_string(check.frames) +
                 ",\"trailer_missing\":" + (check.atBlockBoundary ? "true" : "false");
+    } else if (format == PictureFormat::Webp && check.frames > 0) {
+      fields += ",\"frames\":" + std::to_string(check.frames);
     }
   } else {
     fields += ",\"trailing_bytes\":" + std::to_string(check.trailingBytes) +

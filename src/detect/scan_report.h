@@ -25,7 +25,8 @@ std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& wor
 std::string StateFields(const JpegCheck& stream);
 // The same for a PNG, GIF or WebP: state; present where rows say it (cut),
 // and for a GIF frames (read in full) and trailer_missing (every frame
-// whole, only the trailer byte missing: shown whole); trailing_bytes and
+// whole, only the trailer byte missing: shown whole), for an animated WebP
+// frames; trailing_bytes and
 // trailing_zero (not cut); warning (damaged).
 std::string PictureStateFields(const PictureCheck& check, PictureFormat format);
 

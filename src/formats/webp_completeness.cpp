@@ -1,6 +1,7 @@
 #include "formats/webp_completeness.h"
 
 #include <webp/decode.h>
+#include <webp/demux.h>
 
 #include <cmath>
 #include <cstring>
@@ -17,8 +18,13 @@ uint32_t LittleEndian32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+struct Walk {
+  int frames = 0;              // ANMF chunks read in full
+  uint64_t firstFrameEnd = 0;  // where the first of them ends
+};
+
 // The hand-written part: the RIFF size against the file, and the chunks.
-void WalkChunks(const ByteSource& source, const PictureLimits& limits, PictureCheck& check) {
+void WalkChunks(const ByteSource& source, const PictureLimits& limits, PictureCheck& check, Walk& walk) {
   BlockReader reader(source);
   uint8_t header[12];
   const size_t got = reader.Read(header, sizeof header);
@@ -56,6 +62,9 @@ void WalkChunks(const ByteSource& source, const PictureLimits& limits, PictureCh
       return;
     }
     if (!reader.Skip(next - reader.position())) break;
+    if (std::memcmp(chunk, "ANMF", 4) == 0 && next <= size) {
+      if (walk.frames++ == 0) walk.firstFrameEnd = next;
+    }
   }
   if (size < riffEnd) {
     check.end = PictureEnd::Cut;
@@ -95,9 +104,97 @@ std::string StatusText(VP8StatusCode status) {
 
 struct Decoded {
   bool finished = false;
+  bool firstFrameOnly = false;  // an animation's first frame was all that was asked for
   bool dataEnded = false;
   std::string message;
 };
+
+struct DemuxDeleter {
+  void operator()(WebPDemuxer* demux) const { WebPDemuxDelete(demux); }
+};
+
+struct IteratorOwner {
+  WebPIterator iter{};
+  bool held = false;
+  ~IteratorOwner() {
+    if (held) WebPDemuxReleaseIterator(&iter);
+  }
+};
+
+// An animation's frames, each decoded from its own ANMF chunk. The bytes up
+// to the first frame's end are held (all of them for a full decode), under
+// the memory cap.
+Decoded DecodeAnimation(const ByteSource& source, const PictureCheckOptions& options, const Walk& walk,
+                        PictureCheck& check) {
+  Decoded result;
+  const uint64_t wanted = options.decodeComplete || walk.firstFrameEnd == 0 ? source.size() : walk.firstFrameEnd;
+  if (wanted > options.limits.maxMemory) {
+    result.message = "file too large";
+    return result;
+  }
+  std::vector<uint8_t> bytes(size_t(wanted), 0);
+  std::string readError;
+  if (source.ReadAt(0, bytes.data(), bytes.size(), &readError) != bytes.size()) {
+    result.message = readError.empty() ? "the file shrank" : readError;
+    return result;
+  }
+  const WebPData data{bytes.data(), bytes.size()};
+  WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
+  const std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemuxPartial(&data, &state));
+  if (!demux || state < WEBP_DEMUX_PARSED_HEADER) {
+    result.message = "the animation's header does not parse";
+    return result;
+  }
+  check.width = int(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH));
+  check.height = int(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT));
+  if (int64_t(check.width) * check.height > options.limits.maxPixels) {
+    result.message = "picture too large";
+    return result;
+  }
+  IteratorOwner frames;
+  frames.held = WebPDemuxGetFrame(demux.get(), 1, &frames.iter) != 0;
+  int64_t decodedPixels = 0;
+  for (bool more = frames.held; more; more = WebPDemuxNextFrame(&frames.iter) != 0) {
+    const WebPIterator& frame = frames.iter;
+    if (!frame.complete) break;
+    if (options.keepGoing && !options.keepGoing()) {
+      result.message = "stopped";
+      return result;
+    }
+    const int64_t pixels = int64_t(frame.width) * frame.height;
+    decodedPixels += pixels;
+    if (pixels > options.limits.maxPixels || decodedPixels > options.limits.maxDecodedPixels) {
+      result.message = "frames too large";
+      return result;
+    }
+    ConfigOwner owner;
+    if (!owner.ok) {
+      result.message = "libwebp version mismatch";
+      return result;
+    }
+    owner.config.output.colorspace = MODE_RGBA;
+    if (pixels > kScaledPixels) {
+      const double factor = std::sqrt(double(kScaledPixels) / double(pixels));
+      owner.config.options.use_scaling = 1;
+      owner.config.options.scaled_width = std::max(1, int(frame.width * factor));
+      owner.config.options.scaled_height = std::max(1, int(frame.height * factor));
+    }
+    const VP8StatusCode status = WebPDecode(frame.fragment.bytes, frame.fragment.size, &owner.config);
+    if (status != VP8_STATUS_OK) {
+      result.message = StatusText(status);
+      return result;
+    }
+    check.decodes = true;
+    if (!options.decodeComplete) {
+      result.firstFrameOnly = true;
+      return result;
+    }
+  }
+  result.finished = check.decodes && state == WEBP_DEMUX_DONE && wanted == source.size();
+  result.dataEnded = state != WEBP_DEMUX_DONE;
+  if (!check.decodes && result.message.empty()) result.message = "no frame decodes";
+  return result;
+}
 
 Decoded DecodeStill(const ByteSource& source, const PictureCheckOptions& options, PictureCheck& check) {
   Decoded result;
@@ -119,10 +216,6 @@ Decoded DecodeStill(const ByteSource& source, const PictureCheckOptions& options
   check.width = config.input.width;
   check.height = config.input.height;
   const int64_t pixels = int64_t(check.width) * check.height;
-  if (config.input.has_animation) {
-    result.message = "animated WebP pictures are not decoded";
-    return result;
-  }
   // A lossless picture is held whole inside libwebp, 4 bytes a pixel.
   const bool lossless = config.input.format == 2;
   if (pixels > options.limits.maxPixels || pixels > options.limits.maxDecodedPixels ||
@@ -175,10 +268,13 @@ Decoded DecodeStill(const ByteSource& source, const PictureCheckOptions& options
 
 PictureCheck CheckWebp(const ByteSource& source, const PictureCheckOptions& options) {
   PictureCheck check;
-  WalkChunks(source, options.limits, check);
+  Walk walk;
+  WalkChunks(source, options.limits, check, walk);
+  check.frames = walk.frames;
   if (!check.error.empty()) return check;
   if (check.end == PictureEnd::Complete && !options.decodeComplete) return check;
-  const Decoded decoded = DecodeStill(source, options, check);
+  const Decoded decoded =
+      walk.frames > 0 ? DecodeAnimation(source, options, walk, check) : DecodeStill(source, options, check);
   check.rowsChecked = decoded.finished;
   if (!check.decodes) {
     check.present.reset();
@@ -186,10 +282,12 @@ PictureCheck CheckWebp(const ByteSource& source, const PictureCheckOptions& opti
     return check;
   }
   if (check.end == PictureEnd::Cut) {
-    if (!check.present) check.present = 0.0;
+    // An animation's rows do not say how much of it is there; its frames do.
+    if (!check.present && walk.frames == 0) check.present = 0.0;
   } else {
     check.present.reset();
-    if (!decoded.finished && decoded.message != "stopped" && check.end != PictureEnd::Damaged) {
+    if (!decoded.finished && !decoded.firstFrameOnly && decoded.message != "stopped" &&
+        check.end != PictureEnd::Damaged) {
       // The RIFF says the data is all there, yet the picture is not.
       check.end = PictureEnd::Damaged;
       check.warning = decoded.message;
