@@ -304,9 +304,9 @@ bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink&
     if (!direct) ConvertRow(cinfo, s.row.data(), s.rgb.data());
     sink.Row(y, direct ? s.row.data() : s.rgb.data());
   }
-  // No jpeg_finish_decompress: it would read on to the end-of-image marker
-  // and beyond only when asked to, and never past the marker, so whatever
-  // follows the picture (a video, padding) is not parsed.
+  // No jpeg_finish_decompress. When asked, the markers after the picture
+  // are read up to its end-of-image marker and never past it, so whatever
+  // follows (a video, padding) is not parsed; an error there costs no row.
   s.rowsDone = true;
   if (s.findEnd && !s.errors.sawEof && cinfo.output_scanline >= cinfo.output_height) {
     for (int markers = 0; markers < 1000; ++markers) {
