@@ -35,6 +35,9 @@ inline constexpr uint64_t kErrorBodyLimit = 4096;
 struct FetchItem {
   std::string url;   // as sent
   std::string path;  // the cut file, read when its transfer starts
+  // When set, reads the cut file instead of a plain read of path (false
+  // with the reason in *error).
+  std::function<bool(std::string& bytes, std::string* error)> read;
 };
 
 enum class FetchEnd {

@@ -17,9 +17,15 @@ struct RepairCandidate {
   std::string root;  // the folder whose walk found it
 };
 
+struct UnreadableFolder {
+  std::string path;
+  int error = 0;  // errno
+};
+
 struct FindResult {
   std::vector<RepairCandidate> files;
   int64_t visited = 0;
+  std::vector<UnreadableFolder> unreadable;  // folders the walk could not enter
 };
 
 // The files a detection run lists below each folder, in its order; with
