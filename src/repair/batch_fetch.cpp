@@ -353,11 +353,11 @@ class FetchEngine::Impl {
   void StartJob(Job& job) {
     if (!job.loaded) {
       job.loaded = true;
-      const FetchItem& item = items_[job.index];
-      const bool read = item.read ? item.read(job.outcome.local, &job.outcome.error)
-                                  : ReadLocalFile(item.path, job.outcome.local);
+      const bool own = bool(hooks_.readLocal);
+      const bool read = own ? hooks_.readLocal(job.index, job.outcome.local, &job.outcome.error)
+                            : ReadLocalFile(items_[job.index].path, job.outcome.local);
       if (!read) {
-        if (!item.read) job.outcome.error = std::string("cannot read the file: ") + std::strerror(errno);
+        if (!own) job.outcome.error = std::string("cannot read the file: ") + std::strerror(errno);
         Finish(job, FetchEnd::Unreadable);
         return;
       }

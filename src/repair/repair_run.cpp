@@ -78,13 +78,14 @@ class RepairSession::Impl {
       const RepairCandidate& file = files_[i];
       urls_.push_back(SourceUrlOfPath(file.path));
       if (options_.dryRun) continue;
-      items.push_back({RequestUrlOf(urls_.back()), file.path, [this, i](std::string& bytes, std::string* error) {
-                         return ReadCutFile(files_[i].root, files_[i].path, bytes, places_[i], error);
-                       }});
+      items.push_back({RequestUrlOf(urls_.back()), file.path});
     }
     FetchHooks fetchHooks;
     fetchHooks.finished = [this](size_t index, FetchOutcome&& outcome) { Finished(index, std::move(outcome)); };
     fetchHooks.progress = hooks_.progress;
+    fetchHooks.readLocal = [this](size_t index, std::string& bytes, std::string* error) {
+      return ReadCutFile(files_[index].root, files_[index].path, bytes, places_[index], error);
+    };
     engine_ = std::make_unique<FetchEngine>(std::move(items), options_.fetch, std::move(fetchHooks));
   }
 
