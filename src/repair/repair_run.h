@@ -14,7 +14,9 @@ namespace yuragi {
 
 struct RepairCandidate {
   std::string path;
-  std::string root;  // the folder whose walk found it
+  // The folder whose walk found it: the save walks down from here again.
+  // A path not below it is saved from the folder holding it.
+  std::string root;
 };
 
 struct UnreadableFolder {
