@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "detect/folder_scan.h"
+#include "repair/archive_repair.h"
 #include "repair/repair_save.h"
 #include "repair/repair_url.h"
 #include "repair/repair_verify.h"
@@ -78,7 +79,9 @@ class Repairer {
     fetchHooks.finished = [this](size_t index, FetchOutcome&& outcome) { Finished(index, std::move(outcome)); };
     fetchHooks.progress = hooks_.progress;
     fetchHooks.interrupts = hooks_.interrupts;
-    return FetchAll(items, options_.fetch, fetchHooks, error);
+    const bool ran = FetchAll(items, options_.fetch, fetchHooks, error);
+    ArchiveRound();
+    return ran;
   }
 
  private:
@@ -106,7 +109,7 @@ class Repairer {
       case FetchEnd::HttpStatus:
         entry.outcome = Outcome::HttpError;
         entry.detail = std::to_string(fetched.status);
-        if (options_.closeUnfetchable && (fetched.status == 404 || fetched.status == 410)) Close(index, fetched, entry);
+        if (!ArchiveOn() && Closable(fetched.status)) Close(index, fetched.local, fetched.status, entry);
         break;
       case FetchEnd::Failed:
         entry.outcome = Outcome::TransferFailed;
@@ -128,7 +131,54 @@ class Repairer {
         entry.outcome = Outcome::NotStarted;
         break;
     }
+    if (ArchiveOn() && OriginFailed(fetched.end, fetched.status, entry.outcome)) {
+      deferred_.push_back({index, std::move(entry), std::move(fetched.local), fetched.status});
+      return;
+    }
     Emit(entry);
+  }
+
+  bool ArchiveOn() const { return !options_.archive.prefix.empty(); }
+  bool Closable(long status) const { return options_.closeUnfetchable && (status == 404 || status == 410); }
+
+  // An error status, no connection, or a body that failed the checks.
+  static bool OriginFailed(FetchEnd end, long status, Outcome outcome) {
+    if (end == FetchEnd::HttpStatus) return status >= 400;
+    if (end == FetchEnd::Failed || end == FetchEnd::Changed || end == FetchEnd::TooLarge) return true;
+    return end == FetchEnd::Received && outcome != Outcome::Repaired && outcome != Outcome::ReplacedChanged &&
+           outcome != Outcome::SaveFailed;
+  }
+
+  // The files the origin failed, one archive search each, after the origin
+  // round; an interrupt leaves the rest as the origin left them.
+  void ArchiveRound() {
+    if (deferred_.empty()) return;
+    const auto interrupted = [this] { return hooks_.interrupts && hooks_.interrupts->load() > 0; };
+    ArchiveClient client(options_.archive, {}, [this] { return hooks_.interrupts && hooks_.interrupts->load() > 1; });
+    for (Deferred& file : deferred_) {
+      ReportEntry& entry = file.entry;
+      if (!interrupted()) {
+        ArchiveRepair found = RepairFromArchive(client, RequestUrlOf(urls_[file.index]), file.local);
+        entry.bytes += found.received;
+        if (found.found) {
+          entry.outcome = Outcome::Repaired;
+          entry.detail = found.detail;
+          entry.capture = found.capture;
+          entry.resumed = false;
+          entry.saved = 0;
+          if (Save(file.index, file.local, found.body, std::nullopt, entry)) {
+            Emit(entry);
+            continue;
+          }
+          entry.capture.clear();
+        } else {
+          entry.detail += (entry.detail.empty() ? "" : "; ") + found.detail;
+        }
+      }
+      if (entry.outcome == Outcome::HttpError && Closable(file.status)) Close(file.index, file.local, file.status, entry);
+      Emit(entry);
+    }
+    deferred_.clear();
   }
 
   void Received(size_t index, const FetchOutcome& fetched, ReportEntry& entry) {
@@ -145,18 +195,18 @@ class Repairer {
     }
   }
 
-  void Close(size_t index, const FetchOutcome& fetched, ReportEntry& entry) {
+  void Close(size_t index, const std::string& local, long status, ReportEntry& entry) {
     std::string why;
-    const std::optional<std::string> closed = CloseWithEndMarker(fetched.local, &why);
+    const std::optional<std::string> closed = CloseWithEndMarker(local, &why);
     if (!closed) {
       entry.detail += "; not closed: " + why;
       return;
     }
     const Outcome before = entry.outcome;
     entry.outcome = Outcome::Closed;
-    if (!Save(index, fetched.local, *closed, std::nullopt, entry)) {
+    if (!Save(index, local, *closed, std::nullopt, entry)) {
       entry.outcome = before;
-      entry.detail = std::to_string(fetched.status) + "; not closed: " + entry.detail;
+      entry.detail = std::to_string(status) + "; not closed: " + entry.detail;
     }
   }
 
@@ -185,6 +235,13 @@ class Repairer {
   RepairTotals& totals_;
   std::vector<std::string> urls_;
   std::vector<std::optional<FileStamp>> stamps_;
+  struct Deferred {
+    size_t index;
+    ReportEntry entry;
+    std::string local;
+    long status;
+  };
+  std::vector<Deferred> deferred_;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "refetch/archive_client.h"
 #include "repair/batch_fetch.h"
 #include "repair/repair_report.h"
 
@@ -31,6 +32,9 @@ struct RepairOptions {
   bool dryRun = false;
   bool closeUnfetchable = false;  // append the end marker where the server says 404 or 410
   std::string backupDir;          // empty: no copies of the cut files
+  // Files the origin failed are looked for here afterwards; an empty
+  // prefix sends nothing to any archive.
+  ArchiveSettings archive;
 };
 
 struct RepairHooks {
