@@ -642,7 +642,8 @@ TEST_F(RepairCli, UsageErrorsExitTwoAndNothingFoundExitsZero) {
   EXPECT_EQ(r.err, "0 / 0 該当ありません\n");
   for (const QStringList& bad : {QStringList{}, QStringList{"--bogus", root}, QStringList{"--jobs", "0", root},
                                  QStringList{"--per-host", "x", root}, QStringList{root, root + "/missing"},
-                                 QStringList{"--backup-dir"}}) {
+                                 QStringList{"--backup-dir"}, QStringList{"--archive", root},
+                                 QStringList{"--archive-rate", "0", root}}) {
     r = RunRepair(bad);
     EXPECT_EQ(r.code, 2) << bad.join(' ').toStdString();
     EXPECT_TRUE(r.out.isEmpty());

@@ -138,6 +138,12 @@ class Repairer {
     Emit(entry);
   }
 
+  void Progress() const {
+    if (!hooks_.progress) return;
+    const int64_t done = totals_.repaired + totals_.closed + totals_.left;
+    hooks_.progress(FetchProgress{size_t(done), files_.size(), totals_.received});
+  }
+
   bool ArchiveOn() const { return !options_.archive.prefix.empty(); }
   bool Closable(long status) const { return options_.closeUnfetchable && (status == 404 || status == 410); }
 
@@ -168,6 +174,7 @@ class Repairer {
           entry.saved = 0;
           if (Save(file.index, file.local, found.body, std::nullopt, entry)) {
             Emit(entry);
+            Progress();
             continue;
           }
           entry.capture.clear();
@@ -177,6 +184,7 @@ class Repairer {
       }
       if (entry.outcome == Outcome::HttpError && Closable(file.status)) Close(file.index, file.local, file.status, entry);
       Emit(entry);
+      Progress();
     }
     deferred_.clear();
   }
