@@ -35,19 +35,19 @@ class Throttle {
     return throttle;
   }
 
-  // Books the next free moment for prefix and returns it.
-  Clock::time_point Book(const std::string& prefix, double perSecond) {
+  // Books the next free moment for the server and returns it.
+  Clock::time_point Book(const std::string& server, double perSecond) {
     const std::lock_guard lock(mutex_);
-    Clock::time_point& next = next_[prefix];
+    Clock::time_point& next = next_[server];
     const Clock::time_point slot = std::max(Clock::now(), next);
     const double gap = perSecond > 0 ? 1.0 / perSecond : 0;
     next = slot + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(gap));
     return slot;
   }
 
-  void Defer(const std::string& prefix, Clock::time_point until) {
+  void Defer(const std::string& server, Clock::time_point until) {
     const std::lock_guard lock(mutex_);
-    Clock::time_point& next = next_[prefix];
+    Clock::time_point& next = next_[server];
     next = std::max(next, until);
   }
 
@@ -55,6 +55,13 @@ class Throttle {
   std::mutex mutex_;
   std::map<std::string, Clock::time_point> next_;
 };
+
+// Collections of one archive share its server: they are throttled as one.
+std::string ServerOf(const std::string& prefix) {
+  const size_t scheme = prefix.find("://");
+  if (scheme == std::string::npos) return prefix;
+  return prefix.substr(0, prefix.find('/', scheme + 3));
+}
 
 // Retry-After as seconds from now: a number, or an HTTP date; -1 when absent.
 long RetryAfterSeconds(const std::string& value) {
@@ -117,7 +124,7 @@ ArchiveClient::Answer ArchiveClient::Send(const std::string& url, uint64_t cap, 
   Answer answer;
   Throttle& throttle = Throttle::Instance();
   for (int attempt = 0;; ++attempt) {
-    const Clock::time_point slot = throttle.Book(settings_.prefix, settings_.requestsPerSecond);
+    const Clock::time_point slot = throttle.Book(ServerOf(settings_.prefix), settings_.requestsPerSecond);
     if (!WaitUntil(std::chrono::duration<double>(slot - Clock::now()).count())) {
       find.cancelled = true;
       answer.error = "cancelled";
@@ -148,7 +155,7 @@ ArchiveClient::Answer ArchiveClient::Send(const std::string& url, uint64_t cap, 
     }
     if (wait < 0) wait = 1L << attempt;
     // Every later request to this archive waits too, not only this one.
-    throttle.Defer(settings_.prefix, Clock::now() + std::chrono::seconds(wait));
+    throttle.Defer(ServerOf(settings_.prefix), Clock::now() + std::chrono::seconds(wait));
   }
 }
 

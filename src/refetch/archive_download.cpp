@@ -36,6 +36,7 @@ bool TForm1::ReGetFromArchive(const QString& url) {
   CancelBtn0->show();
   ArchiveSettings settings;
   settings.prefix = ArchivePrefix.toStdString();
+  if (!settings.prefix.ends_with('/')) settings.prefix += '/';
   settings.maxBody = DownloadCap;
   ArchiveClient client(settings, [] { QCoreApplication::processEvents(); }, [] { return CancelRequested.load(); });
   ArchiveRepair found = RepairFromArchive(client, WireUrl(url), local);
