@@ -148,6 +148,17 @@ TEST_F(Archive, AtMostSixCaptureDownloadsOfATenThousandCaptureTimeMap) {
   EXPECT_NE(found.detail.find("44 older captures not tried"), std::string::npos) << found.detail;
 }
 
+TEST_F(Archive, ATimeMapOverTheCapIsReadUpToItsFourMegabytes) {
+  const std::string url = "http://gone.example/long.jpg";
+  archive.captures[url] = {{"20200101000000", whole}};
+  std::string text = archive.TimeMapOf(url, archive.captures[url]);
+  while (text.size() < kTimeMapCap + (size_t(1) << 20)) text += ",\n<http://mirror.example/x.jpg>; rel=\"alternate\"";
+  archive.timeMaps[url] = text;
+  const ArchiveRepair found = Find(url);
+  EXPECT_TRUE(found.found) << found.detail;
+  EXPECT_LE(found.received, kTimeMapCap + whole.size());
+}
+
 TEST_F(Archive, WaitsForRetryAfterAndGivesUpOnAWaitTooLong) {
   const std::string url = "http://gone.example/busy.jpg";
   archive.captures[url] = {{"20200101000000", whole}};
