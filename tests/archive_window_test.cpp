@@ -27,6 +27,9 @@ class ArchiveRefetch : public WindowTest {
     whole = Text(EncodeJpeg({320, 240, JpegKind::Baseline, 90, 4}));
     cut = whole.substr(0, whole.size() / 2);
     origin->Get("/img/.*", [](const httplib::Request&, httplib::Response& response) { response.status = 404; });
+    origin->Get("/page/.*", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content("<html><body>Parked domain</body></html>", "text/html");
+    });
     origin.Start();
     url = origin.Url("/img/pic.jpg");
     target = Path(QStringLiteral("127.0.0.1:%1/img/pic.jpg").arg(origin.Port()));
@@ -75,6 +78,20 @@ TEST_F(ArchiveRefetch, TheOptionFetchesTheCaptureThatContinuesTheTargetAndSavesI
   f.SaveBtnClick();
   EXPECT_EQ(prompts.shown.back().text, "上書き保存します。よろしいですか？");
   EXPECT_EQ(Text(ReadFile(target.toStdString())), whole);
+}
+
+TEST_F(ArchiveRefetch, NoConnectionAndAPageInsteadOfThePictureAskTheArchiveToo) {
+  TForm1& f = OpenWith(true);
+  for (const std::string& failing : {"http://127.0.0.1:" + std::to_string(RefusedPort()) + "/img/pic.jpg",
+                                     origin.Url("/page/pic.jpg")}) {
+    archive.captures[failing] = {{"20190102030405", whole}};
+    f.Edit2->setText(QString::fromStdString(failing));
+    f.ReGetBtnClick();
+    EXPECT_EQ(f.StatusPanel1->text(), "pic.jpg をアーカイブ（2019/01/02）から取得しました") << failing;
+    EXPECT_TRUE(f.SaveBtn->isEnabled());
+    EXPECT_EQ(f.NewPictureBytes.toStdString(), whole);
+  }
+  EXPECT_TRUE(prompts.shown.empty());
 }
 
 TEST_F(ArchiveRefetch, OffByDefaultAndAWrongCaptureIsNeverOffered) {

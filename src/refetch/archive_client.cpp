@@ -90,8 +90,6 @@ std::string MismatchReason(const std::string& body, const std::string& contentTy
   return what + " (differs at byte " + std::to_string(at) + ")";
 }
 
-}  // namespace
-
 std::string ArchiveUserAgent() { return "Quistrelle (+mailto:" + ContactAddress.toStdString() + ")"; }
 
 std::string TimeMapUrl(const std::string& prefix, const std::string& url) { return prefix + "timemap/link/" + url; }
@@ -99,6 +97,8 @@ std::string TimeMapUrl(const std::string& prefix, const std::string& url) { retu
 std::string RawCaptureUrl(const std::string& prefix, const std::string& time, const std::string& url) {
   return prefix + time + "id_/" + url;
 }
+
+}  // namespace
 
 struct ArchiveClient::Answer {
   std::unique_ptr<HttpRequest> request;

@@ -32,16 +32,11 @@ struct ArchiveFind {
   bool cancelled = false;
 };
 
-// "Quistrelle (+mailto:ADDRESS)": the agent plus the About box's contact
-// address, so an archive's operators can reach whoever runs the program.
-std::string ArchiveUserAgent();
-
-// PREFIX "timemap/link/" URL, and PREFIX TIME "id_/" URL (the capture's
-// bytes as they were received, not rewritten for replay).
-std::string TimeMapUrl(const std::string& prefix, const std::string& url);
-std::string RawCaptureUrl(const std::string& prefix, const std::string& time, const std::string& url);
-
-// One request at a time to one archive, spaced by its rate.
+// Asks an archive PREFIX "timemap/link/" URL for the TimeMap (RFC 7089),
+// then PREFIX TIME "id_/" URL for captures in raw form (the bytes as they
+// were received, not rewritten for replay). One request at a time, spaced
+// by the rate, with the agent "Quistrelle (+mailto:ADDRESS)": the About
+// box's contact address lets an archive's operators reach us.
 class ArchiveClient {
  public:
   using Step = std::function<void()>;
@@ -55,8 +50,6 @@ class ArchiveClient {
   // whose body starts with every byte of local, is longer and passes
   // check. A body that stops matching local is dropped at once.
   ArchiveFind Find(const std::string& url, const std::string& local, const CaptureCheck& check);
-
-  const ArchiveSettings& Settings() const { return settings_; }
 
  private:
   struct Answer;
