@@ -79,6 +79,21 @@ void HeaderSeeds(const fs::path& root) {
   Put(folder, "odd", "HTTP/1.0 999 \nContent-Range: bytes 18446744073709551615-1/2\n\nRetry-After: 120\r\n");
 }
 
+void TimeMapSeeds(const fs::path& root) {
+  const fs::path folder = root / "timemap";
+  Put(folder, "archive",
+      "<http://a.example/x.jpg>; rel=\"original\",\n"
+      "<https://ar.example/web/timemap/link/http://a.example/x.jpg>; rel=\"self\"; type=\"application/link-format\"; "
+      "from=\"Tue, 20 Jun 2000 18:02:59 GMT\",\n"
+      "<https://ar.example/web/20000620180259/http://a.example/x.jpg>; rel=\"first memento\"; "
+      "datetime=\"Tue, 20 Jun 2000 18:02:59 GMT\",\n"
+      "<https://ar.example/web/20080409203051/http://a.example/x.jpg>\n  ; rel=\"last memento\"\n"
+      "  ; datetime=\"Wed, 09 Apr 2008 20:30:51 GMT\"\n");
+  Put(folder, "quoting",
+      "<u,1;>;title=\"a, b; \\\"c\\\"\";rel=memento;datetime=\"Sun, 06 Nov 1994 08:49:37 GMT\",<u2>;"
+      "rel=\"memento\";DateTime=Sunday, <u3>; rel=\"memento; datetime=\"x");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,5 +106,6 @@ int main(int argc, char** argv) {
   PathSeeds(root);
   IniSeeds(root);
   HeaderSeeds(root);
+  TimeMapSeeds(root);
   return 0;
 }

@@ -133,6 +133,8 @@ TEST_F(SettingsWindow, EverythingSurvivesACloseAndANewWindow) {
   TForm1& f = Start();
   f.SaveStatus1->trigger();
   f.CloseQuery1->trigger();
+  EXPECT_FALSE(f.UseArchive1->isChecked());
+  f.UseArchive1->trigger();
   f.setGeometry(150, 120, 700, 500);
   ShowDetectionPage();
   f.Splitter1->setSizes({250, 450});
@@ -149,7 +151,8 @@ TEST_F(SettingsWindow, EverythingSurvivesACloseAndANewWindow) {
   EXPECT_EQ(Layout(Bytes(File())),
             QStringList({"[PROGRAM]", "Name", "Path", "Version", "[POSITION]", "Flags", "ShowCmd", "MaxX", "MaxY",
                          "Left", "Top", "Right", "Bottom", "State", "[OPTION]", "CloseQuery", "SaveStatus",
-                         "InitialDir", "FolderPaneWidth", "ScrollPosX", "ViewStyle"}));
+                         "UseArchive", "ArchivePrefix", "InitialDir", "FolderPaneWidth", "ScrollPosX", "ViewStyle"}));
+  EXPECT_TRUE(Bytes(File()).contains("UseArchive=1\r\nArchivePrefix=https://web.archive.org/web/\r\n"));
   EXPECT_TRUE(Bytes(File()).endsWith("ViewStyle=3\r\n\r\n"));
   EXPECT_TRUE(Bytes(File()).startsWith(ProgramSection()));
 
@@ -157,6 +160,7 @@ TEST_F(SettingsWindow, EverythingSurvivesACloseAndANewWindow) {
   EXPECT_EQ(next.geometry(), QRect(150, 120, 700, 500));
   EXPECT_TRUE(next.CloseQuery1->isChecked());
   EXPECT_TRUE(next.SaveStatus1->isChecked());
+  EXPECT_TRUE(next.UseArchive1->isChecked());
   EXPECT_EQ(next.ListView1->ViewStyle(), 3);
   EXPECT_TRUE(next.Popup1vsReport->isChecked());
   EXPECT_EQ(InitialFolder, Path("photos/2007"));

@@ -98,6 +98,7 @@ class TForm1 : public QMainWindow {
   QMenu* O1 = nullptr;
   QAction* CloseQuery1 = nullptr;
   QAction* SaveStatus1 = nullptr;
+  QAction* UseArchive1 = nullptr;  // a failed re-fetch asks the web archive
   QMenu* Help1 = nullptr;
   QAction* H1 = nullptr;
   QAction* About1 = nullptr;
@@ -144,6 +145,7 @@ class TForm1 : public QMainWindow {
   bool NewPictureEnded = false;  // those bytes end in the JPEG end marker
   yuragi::FileIdentity TargetIdentity;  // the target when the download started
   uint64_t DownloadCap = yuragi::kDefaultBodyCap;  // bytes a download may bring at most
+  QString ArchivePrefix;  // "[OPTION] ArchivePrefix": the archive a failed re-fetch asks
 
   // --- application shell --------------------------------------------------
   void FormResize();
@@ -186,6 +188,9 @@ class TForm1 : public QMainWindow {
   void BrowseBtnClick();
   void ReGetBtnClick();
   void BuildTempName();
+  // After the origin failed: the archive's capture of url that continues
+  // the target, shown as a download is. False when none was found.
+  bool ReGetFromArchive(const QString& url);
   void SaveBtnClick();
   void SaveAsBtnClick();
   bool SaveReceivedTo(const QByteArray& path, const yuragi::FileIdentity* expected, bool makeFolder);

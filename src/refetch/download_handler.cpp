@@ -170,6 +170,7 @@ void TForm1::ReGetBtnClick() {
     ReGetBtn->setEnabled(true);
     return;
   }
+  if (!request && ReGetFromArchive(url)) return;
   if (!request) {
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();
@@ -181,6 +182,7 @@ void TForm1::ReGetBtnClick() {
   if (const long status = request->ResponseCode(); status >= 400) {
     request.reset();
     CancelBtn0->hide();
+    if (ReGetFromArchive(url)) return;
     tell(MissingImage(status));
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();
@@ -271,7 +273,7 @@ void TForm1::ReGetBtnClick() {
       prompts_.Error(this, ApplicationTitle,
                      QStringLiteral("ファイル \"%1\" を作成できません。%2").arg(TempImagePath, reason));
     }
-  } else {
+  } else if (!ReGetFromArchive(url)) {
     tell(MissingImage(404));
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();

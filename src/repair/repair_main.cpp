@@ -53,6 +53,11 @@ constexpr char kHelp[] =
     "                         marker FF D9 to the cut file instead, after checking\n"
     "                         that it then shows the same picture; the missing part\n"
     "                         stays grey and no byte of the file is lost\n"
+    "  --archive PREFIX       where the origin fails, look for the file in the web\n"
+    "                         archive at PREFIX, such as\n"
+    "                         https://web.archive.org/web/ (see \"Archive\" below);\n"
+    "                         without it nothing is sent to any archive\n"
+    "  --archive-rate N       requests a second to the archive at most (default 1)\n"
     "  --dry-run              list what would be fetched; nothing is fetched\n"
     "  --json                 one JSON object per line instead of TAB-separated\n"
     "  --connect-timeout S    seconds to connect (default 30)\n"
@@ -86,6 +91,17 @@ constexpr char kHelp[] =
     "the same URL is reported as changed and left alone; an HTML page, an empty\n"
     "body, an error status or a file no longer than the cut one likewise.\n"
     "\n"
+    "Archive: with --archive, a file whose origin answers 400 or more, cannot be\n"
+    "reached or sends a body that fails the checks is looked up afterwards in\n"
+    "the archive's TimeMap (PREFIX \"timemap/link/\" URL, RFC 7089). Its captures\n"
+    "are tried newest first in their raw form (PREFIX TIME \"id_/\" URL), at most\n"
+    "6 per file, and the first that passes the checks above replaces the file;\n"
+    "a capture that stops matching the cut file's bytes is dropped at once.\n"
+    "Requests carry the agent \"Quistrelle (+mailto:ADDRESS)\" and wait for a\n"
+    "429's Retry-After. The archive learns the URL of every such file. The\n"
+    "report says \"repaired\" with detail \"archive TIME\" (JSON: \"source\":\n"
+    "\"archive\", \"capture\": TIME), or why each capture was passed over.\n"
+    "\n"
     "Saving: the file is replaced in one rename (the old file is never lost) and\n"
     "takes the time of the server's Last-Modified, else keeps its old time (also\n"
     "when that time lies in the future or the file system cannot hold it; the\n"
@@ -97,7 +113,8 @@ constexpr char kHelp[] =
     "\n"
     "Output, one line per file as it ends:\n"
     "  path TAB URL TAB outcome TAB bytes fetched TAB detail\n"
-    "  --json gives the keys path, url, outcome, bytes, resumed, saved, detail.\n"
+    "  --json gives the keys path, url, outcome, bytes, resumed, saved, detail,\n"
+    "  source (\"origin\" or \"archive\") and for an archive copy capture.\n"
     "  Outcomes: repaired, replaced-changed, closed, would-fetch, http-error,\n"
     "  html, empty, not-jpeg, smaller, changed, incomplete, transfer-failed,\n"
     "  too-large, too-slow, save-failed, unreadable, interrupted, not-started.\n"
@@ -225,6 +242,19 @@ int main(int argc, char** argv) {
       options.closeUnfetchable = true;
     } else if (name == "--backup-dir") {
       if (!value(options.backupDir) || options.backupDir.empty()) return Usage("--backup-dir needs a folder");
+    } else if (name == "--archive") {
+      std::string prefix;
+      if (!value(prefix) || prefix.find("://") == std::string::npos) return Usage("--archive needs a URL prefix");
+      if (!prefix.ends_with('/')) prefix += '/';
+      options.archive.prefix = prefix;
+    } else if (name == "--archive-rate") {
+      std::string text;
+      char* end = nullptr;
+      const double rate = value(text) ? std::strtod(text.c_str(), &end) : 0;
+      if (!end || end == text.c_str() || *end != '\0' || !(rate >= 0.01 && rate <= 1000)) {
+        return Usage("--archive-rate needs 0.01 to 1000 requests a second");
+      }
+      options.archive.requestsPerSecond = rate;
     } else if (name == "--jobs") {
       if (!withValue([&](long n) { options.fetch.jobs = int(n); }, 1, kMaxJobs)) {
         return Usage("--jobs needs 1 to " + std::to_string(kMaxJobs));
@@ -254,6 +284,7 @@ int main(int argc, char** argv) {
     }
   }
   if (folders.empty()) return Usage("no folder given");
+  options.archive.stallSeconds = options.fetch.stallTimeout;
   for (const std::string& folder : folders) {
     if (!IsFolder(folder)) {
       const std::string kind = PathKindText(folder);

@@ -12,6 +12,11 @@ namespace {
 
 std::string Number(uint64_t value) { return FormatNumber(int64_t(value)).toStdString(); }
 
+std::string Source(const ReportEntry& entry) {
+  if (entry.capture.empty()) return ",\"source\":\"origin\"";
+  return ",\"source\":\"archive\",\"capture\":" + JsonString(entry.capture);
+}
+
 }  // namespace
 
 const char* OutcomeWord(Outcome outcome) {
@@ -55,7 +60,7 @@ std::string RepairLine(const ReportEntry& entry, bool json) {
   }
   return "{\"path\":" + JsonString(entry.path) + ",\"url\":" + JsonString(entry.url) + ",\"outcome\":\"" +
          OutcomeWord(entry.outcome) + "\",\"bytes\":" + bytes + ",\"resumed\":" + (entry.resumed ? "true" : "false") +
-         ",\"saved\":" + std::to_string(entry.saved) + ",\"detail\":" + JsonString(entry.detail) + "}\n";
+         ",\"saved\":" + std::to_string(entry.saved) + ",\"detail\":" + JsonString(entry.detail) + Source(entry) + "}\n";
 }
 
 void Count(RepairTotals& totals, const ReportEntry& entry) {

@@ -41,9 +41,11 @@ struct ReportEntry {
   bool resumed = false;
   uint64_t saved = 0;  // not fetched thanks to Range
   std::string detail;  // status, reason
+  std::string capture;  // the archive capture (YYYYMMDDhhmmss) it came from; empty: the origin
 };
 
-// path TAB url TAB outcome TAB bytes TAB detail, or one JSON object; with "\n".
+// path TAB url TAB outcome TAB bytes TAB detail, or one JSON object (with
+// "source" "origin" or "archive", and then "capture"); with "\n".
 std::string RepairLine(const ReportEntry& entry, bool json);
 
 struct RepairTotals {

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "detect/folder_scan.h"
+#include "repair/archive_repair.h"
 #include "repair/repair_save.h"
 #include "repair/repair_url.h"
 #include "repair/repair_verify.h"
@@ -99,7 +100,7 @@ class RepairSession::Impl {
   }
 
   FetchEngine& Engine() { return *engine_; }
-  bool Finished() const { return engine_->Finished(); }
+  bool Finished() const { return engine_->Finished() && deferred_.empty(); }
   const RepairTotals& Totals() const { return totals_; }
 
  private:
@@ -127,7 +128,7 @@ class RepairSession::Impl {
       case FetchEnd::HttpStatus:
         entry.outcome = Outcome::HttpError;
         entry.detail = std::to_string(fetched.status);
-        if (options_.closeUnfetchable && (fetched.status == 404 || fetched.status == 410)) Close(index, fetched, entry);
+        if (!ArchiveOn() && Closable(fetched.status)) Close(index, fetched.local, fetched.status, entry);
         break;
       case FetchEnd::Failed:
         entry.outcome = Outcome::TransferFailed;
@@ -152,8 +153,67 @@ class RepairSession::Impl {
         entry.outcome = Outcome::NotStarted;
         break;
     }
+    if (ArchiveOn() && OriginFailed(fetched.end, fetched.status, entry.outcome)) {
+      deferred_.push_back({index, std::move(entry), std::move(fetched.local), fetched.status});
+      return;
+    }
     Emit(entry);
   }
+
+  void Progress() const {
+    if (!hooks_.progress) return;
+    const int64_t done = totals_.repaired + totals_.closed + totals_.left;
+    hooks_.progress(FetchProgress{size_t(done), files_.size(), totals_.received});
+  }
+
+  bool ArchiveOn() const { return !options_.archive.prefix.empty(); }
+  bool Closable(long status) const { return options_.closeUnfetchable && (status == 404 || status == 410); }
+
+  // An error status, no connection, or a body that failed the checks.
+  static bool OriginFailed(FetchEnd end, long status, Outcome outcome) {
+    if (end == FetchEnd::HttpStatus) return status >= 400;
+    if (end == FetchEnd::Failed || end == FetchEnd::Changed || end == FetchEnd::TooLarge) return true;
+    return end == FetchEnd::Received && outcome != Outcome::Repaired && outcome != Outcome::ReplacedChanged &&
+           outcome != Outcome::SaveFailed;
+  }
+
+  // The files the origin failed, one archive search each, after the origin
+  // round; an interrupt leaves the rest as the origin left them. Blocks: the
+  // archive is asked at most once a second anyway.
+ public:
+  void ArchiveRound() {
+    if (deferred_.empty()) return;
+    const auto interrupted = [this] { return hooks_.interrupts && hooks_.interrupts->load() > 0; };
+    ArchiveClient client(options_.archive, {}, [this] { return hooks_.interrupts && hooks_.interrupts->load() > 1; });
+    for (Deferred& file : deferred_) {
+      ReportEntry& entry = file.entry;
+      if (!interrupted()) {
+        ArchiveRepair found = RepairFromArchive(client, RequestUrlOf(urls_[file.index]), file.local);
+        entry.bytes += found.received;
+        if (found.found) {
+          entry.outcome = Outcome::Repaired;
+          entry.detail = found.detail;
+          entry.capture = found.capture;
+          entry.resumed = false;
+          entry.saved = 0;
+          if (Save(file.index, file.local, found.body, std::nullopt, entry)) {
+            Emit(entry);
+            Progress();
+            continue;
+          }
+          entry.capture.clear();
+        } else {
+          entry.detail += (entry.detail.empty() ? "" : "; ") + found.detail;
+        }
+      }
+      if (entry.outcome == Outcome::HttpError && Closable(file.status)) Close(file.index, file.local, file.status, entry);
+      Emit(entry);
+      Progress();
+    }
+    deferred_.clear();
+  }
+
+ private:
 
   void Received(size_t index, const FetchOutcome& fetched, ReportEntry& entry) {
     std::string body;
@@ -169,18 +229,18 @@ class RepairSession::Impl {
     }
   }
 
-  void Close(size_t index, const FetchOutcome& fetched, ReportEntry& entry) {
+  void Close(size_t index, const std::string& local, long status, ReportEntry& entry) {
     std::string why;
-    const std::optional<std::string> closed = CloseWithEndMarker(fetched.local, &why);
+    const std::optional<std::string> closed = CloseWithEndMarker(local, &why);
     if (!closed) {
       entry.detail += "; not closed: " + why;
       return;
     }
     const Outcome before = entry.outcome;
     entry.outcome = Outcome::Closed;
-    if (!Save(index, fetched.local, *closed, std::nullopt, entry)) {
+    if (!Save(index, local, *closed, std::nullopt, entry)) {
       entry.outcome = before;
-      entry.detail = std::to_string(fetched.status) + "; not closed: " + entry.detail;
+      entry.detail = std::to_string(status) + "; not closed: " + entry.detail;
     }
   }
 
@@ -208,6 +268,13 @@ class RepairSession::Impl {
   std::vector<std::string> urls_;
   std::vector<CutFilePlace> places_;
   std::unique_ptr<FetchEngine> engine_;
+  struct Deferred {
+    size_t index;
+    ReportEntry entry;
+    std::string local;
+    long status;
+  };
+  std::vector<Deferred> deferred_;
 };
 
 RepairSession::RepairSession(std::vector<RepairCandidate> files, const RepairOptions& options, RepairHooks hooks,
@@ -217,6 +284,7 @@ RepairSession::~RepairSession() = default;
 bool RepairSession::Start(std::string* error) { return impl_->Start(error); }
 FetchEngine& RepairSession::Engine() { return impl_->Engine(); }
 bool RepairSession::Finished() const { return impl_->Finished(); }
+void RepairSession::RunArchiveRound() { impl_->ArchiveRound(); }
 const RepairTotals& RepairSession::Totals() const { return impl_->Totals(); }
 
 FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUndecodable, const std::atomic<bool>& stop,
@@ -252,6 +320,7 @@ bool RepairFiles(const std::vector<RepairCandidate>& files, const RepairOptions&
   RepairSession session(files, options, hooks, totals);
   FetchPollLoop loop(session.Engine());
   const bool ran = session.Start(error) && loop.Run(hooks.interrupts, error);
+  if (ran) session.RunArchiveRound();
   totals = session.Totals();
   return ran;
 }

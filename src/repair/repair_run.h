@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "refetch/archive_client.h"
 #include "repair/batch_fetch.h"
 #include "repair/repair_report.h"
 
@@ -40,6 +41,9 @@ struct RepairOptions {
   bool dryRun = false;
   bool closeUnfetchable = false;  // append the end marker where the server says 404 or 410
   std::string backupDir;          // empty: no copies of the cut files
+  // Files the origin failed are looked for here afterwards; an empty
+  // prefix sends nothing to any archive.
+  ArchiveSettings archive;
 };
 
 struct RepairHooks {
@@ -63,7 +67,11 @@ class RepairSession {
   // False only when the HTTP library cannot start (error says why).
   bool Start(std::string* error);
   FetchEngine& Engine();
+  // Every file has been reported; with an archive, only after RunArchiveRound.
   bool Finished() const;
+  // After the engine has finished: searches the archive (when one is set) for
+  // each file the origin failed, one file after the other. Blocks.
+  void RunArchiveRound();
   const RepairTotals& Totals() const;
 
  private:
