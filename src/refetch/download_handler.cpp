@@ -234,8 +234,8 @@ void TForm1::ReGetBtnClick() {
     BrowseBtn->setFocus();
     const QString reason = QString::fromLocal8Bit(transfer.error.c_str());
     if (transfer.end == TransferEnd::ReadFailed) {
-      // The URL whole: cut at a ":" or "\\" as the original did, a port
-      // would leave "http:8080/...".
+      // The URL whole: cutting it at a ":" or "\\" would leave
+      // "http:8080/..." for a URL with a port.
       tell(url + QStringLiteral(" を取得できませんでした。0"));
     } else if (transfer.end == TransferEnd::TooLarge) {
       tell(QStringLiteral("画像を取得できませんでした。1\n受信したデータが上限の %1 を超えたため中止しました。")
