@@ -16,6 +16,7 @@
 
 class QAction;
 class QActionGroup;
+class QDropEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -153,6 +154,10 @@ class TForm1 : public QMainWindow {
   void Exit1Click();
   void FormCloseQuery(bool& canClose);
   void FormClose();
+  // The close path for the end of the session or a termination signal,
+  // asking the exit question only when mayAsk; true when the window agreed
+  // to close (now, or once the running operation has unwound).
+  bool EndSession(bool mayAsk);
   void SetCaption(const QString& caption);  // window caption and application title
 
   // --- detection ----------------------------------------------------------
@@ -243,6 +248,9 @@ class TForm1 : public QMainWindow {
   void ApplyTreeScrollPosition();
   void LoadJpegIcon();
 
+  bool FilterBoxDrop(QObject* watched, QDropEvent* event);
+  void HoldControlsForTransfer(bool held);
+  bool RefusedDuringTransfer();
   void SetViewStyle(int style);
   void SetSaveControlsEnabled(bool enabled);
   void ShowPicture(yuragi::ImageView* view, bool shown);
@@ -264,10 +272,13 @@ class TForm1 : public QMainWindow {
   bool downloadRunning_ = false;
   bool closePending_ = false;
   int TreeScrollPos = 0;      // the folder tree's horizontal scroll position, from start to exit
-  bool closeAgreed_ = false;  // the close query said yes; it is not asked again
+  bool closeAgreed_ = false;
+  bool askOnClose_ = true;    // false while the session or a signal ends the window  // the close query said yes; it is not asked again
   yuragi::WindowPlacement placement_;  // as read at start-up; flags and maximised point kept
   QByteArray startFolder_;  // "InitialDir" exactly as the settings file held it
   QRect normalRect_;        // the restored window's rectangle as placed at start-up
   int paneWidth_ = 0;       // the folder pane's width until its page is first shown
   bool paneShown_ = false;
+  QList<QWidget*> heldWidgets_;  // disabled for the running transfer
+  QList<QAction*> heldActions_;
 };

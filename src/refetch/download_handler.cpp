@@ -135,7 +135,11 @@ void TForm1::ReGetBtnClick() {
   StatusBar1->repaint();
 
   ReGetBtn->setEnabled(false);
-  const RunningFlag running(downloadRunning_, [this] { FinishPendingClose(); });
+  HoldControlsForTransfer(true);
+  const RunningFlag running(downloadRunning_, [this] {
+    HoldControlsForTransfer(false);
+    FinishPendingClose();
+  });
   // Once the user has asked to close, the transfer ends without boxes.
   const auto tell = [this](const QString& text) {
     if (!closePending_) prompts_.Message(this, ApplicationTitle, text);
@@ -271,7 +275,9 @@ void TForm1::ReGetBtnClick() {
       prompts_.Error(this, ApplicationTitle,
                      QStringLiteral("ファイル \"%1\" を作成できません。%2").arg(TempImagePath, reason));
     }
-  } else {
+  } else if (!CancelRequested) {
+    // A cancelled transfer ends early by the user's will: what arrived is
+    // no picture yet, which says nothing about the server.
     tell(MissingImage(404));
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();
