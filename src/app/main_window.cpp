@@ -85,6 +85,9 @@ TForm1::~TForm1() = default;
 void TForm1::CreateFolderTree() {
   FolderTree = nullptr;
   FolderTree = new yuragi::FolderTree(Panel4);
+  // The pane may be as narrow as the settings say; the tree's scroll bars
+  // would otherwise hold it at about 70 pixels.
+  FolderTree->setMinimumWidth(16);
   Panel4->layout()->addWidget(FolderTree);
   // Made last, the tree would end the Tab order; the list comes after it.
   setTabOrder(FolderTree, ListView1->ListPart());

@@ -74,7 +74,7 @@ void TForm1::ReadSettings() {
 
   CloseQuery1->setChecked(ini.ReadBool(kOption, "CloseQuery", false));
   SaveStatus1->setChecked(ini.ReadBool(kOption, "SaveStatus", false));
-  startFolder_ = ini.ReadText(kOption, "InitialDir", FolderPart(ExecutablePath()));
+  startFolder_ = ini.ReadText(kOption, "InitialDir", DefaultStartFolder(ExecutablePath()));
   InitialFolder = startFolder_;
   const int pane = std::max(0, ini.ReadInteger(kOption, "FolderPaneWidth", width() / 3));
   Splitter1->setSizes({pane, std::max(0, width() - pane)});
