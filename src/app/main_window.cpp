@@ -58,6 +58,7 @@ TForm1::TForm1(Prompts& prompts, QList<QByteArray> arguments, QWidget* parent)
   setCentralWidget(central);
   CreateMainMenu();
   CreatePopupMenus();
+  CreateFolderMenu();
   CreateDialogs();
   Timer1 = new QTimer(this);
   Timer1->setInterval(100);
@@ -98,6 +99,7 @@ void TForm1::CreateFolderTree() {
   connect(FolderTree, &yuragi::FolderTree::FolderClicked, this, [this] { RunHandler([this] { FolderTreeClick(); }); });
   connect(FolderTree, &yuragi::FolderTree::FolderDoubleClicked, this,
           [this] { RunHandler([this] { StartDetection(); }); });
+  ConnectFolderMenu();
 }
 
 void TForm1::ShowStartState() {

@@ -128,6 +128,11 @@ class TForm1 : public QMainWindow {
   QAction* OpenP22 = nullptr;
   QAction* OpenByP22 = nullptr;
   QAction* PropertyP22 = nullptr;
+  QMenu* PopupMenu3 = nullptr;  // the folder tree's
+  QAction* DetectP3 = nullptr;
+  QAction* OpenP3 = nullptr;
+  QAction* PropertyP3 = nullptr;
+  QAction* CopyPathP3 = nullptr;
 
   // --- dialogs, image lists, timer ----------------------------------------
   yuragi::FileDialogSpec OpenPictureDialog1;
@@ -209,6 +214,9 @@ class TForm1 : public QMainWindow {
   void OpenP22Click();
   void OpenByP22Click();
   void PropertyP22Click();
+  void OpenP3Click();
+  void PropertyP3Click();
+  void CopyPathP3Click();
   bool ShowFileProperties(const QByteArray& path);
   // --- desktop integration ------------------------------------------------
   void DeskTop1Click();
@@ -244,6 +252,8 @@ class TForm1 : public QMainWindow {
   void ConnectFileActions();
   void ReadSettings();
   void CreateFolderTree();
+  void CreateFolderMenu();
+  void ConnectFolderMenu();
   void ShowStartState();
   void ApplyTreeScrollPosition();
   void LoadJpegIcon();
