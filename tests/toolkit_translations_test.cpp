@@ -10,7 +10,9 @@
 #include <QTimer>
 #include <functional>
 
+#include "platform/number_format.h"
 #include "platform/prompts.h"
+#include "platform/time_format.h"
 #include "platform/toolkit_translations.h"
 
 namespace {
@@ -81,6 +83,22 @@ TEST(ToolkitTranslations, EnglishLocaleKeepsQtsOwnTexts) {
   const QStringList texts = TextsOfModal([&] { prompts->Question(nullptr, "確認", "?"); });
   EXPECT_TRUE(texts.contains("Yes")) << texts.join('|').toStdString();
   EXPECT_TRUE(texts.contains("No")) << texts.join('|').toStdString();
+}
+
+// Run under LANG=C as well: the window speaks Japanese whatever the system.
+TEST(ToolkitTranslations, JapaneseThroughoutWhateverTheSystemLocale) {
+  const auto japanese = yuragi::UseJapaneseThroughout();
+  ASSERT_TRUE(japanese) << "qtbase_ja.qm not found (package qt6-translations-l10n)";
+  const std::unique_ptr<yuragi::Prompts> prompts = yuragi::MakeDesktopPrompts();
+  const QStringList question = TextsOfModal([&] { prompts->Question(nullptr, "確認", "?"); });
+  EXPECT_TRUE(question.contains("はい(Y)")) << question.join('|').toStdString();
+  yuragi::FileDialogSpec spec;
+  const QStringList open = TextsOfModal([&] { prompts->OpenFile(nullptr, spec); });
+  EXPECT_TRUE(open.contains("キャンセル")) << open.join('|').toStdString();
+  const QDateTime when(QDate(2026, 12, 9), QTime(10, 27, 54));
+  EXPECT_EQ(yuragi::FormatFileTime(when), "2026/12/09 10:27:54");
+  EXPECT_EQ(yuragi::FormatClock(when), "2026/12/09(水) 10:27:54");
+  EXPECT_EQ(QLocale().toString(1234567), "1,234,567");
 }
 
 }  // namespace

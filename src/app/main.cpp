@@ -1,4 +1,3 @@
-#include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
 #include <cstring>
@@ -24,7 +23,8 @@ int main(int argc, char** argv) {
   Application app(argc, argv);
   // Lets a Wayland compositor match the window to the installed entry and its icon.
   QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
-  const auto translations = InstallToolkitTranslations(QLocale::system());
+  // One language beside the window's own texts, whatever the system's.
+  const auto translations = UseJapaneseThroughout();
   app.setWindowIcon(ProgramIcon());
   app.setFont(WindowFont());
   const QString executable = QCoreApplication::applicationFilePath();
