@@ -6,6 +6,10 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QImage>
+#include <QLabel>
+#include <QListView>
+#include <QTemporaryDir>
 #include <QMessageBox>
 #include <QTimer>
 #include <functional>
@@ -83,6 +87,54 @@ TEST(ToolkitTranslations, EnglishLocaleKeepsQtsOwnTexts) {
   const QStringList texts = TextsOfModal([&] { prompts->Question(nullptr, "確認", "?"); });
   EXPECT_TRUE(texts.contains("Yes")) << texts.join('|').toStdString();
   EXPECT_TRUE(texts.contains("No")) << texts.join('|').toStdString();
+}
+
+TEST(ToolkitTranslations, TheOpenPictureDialogPreviewsTheFileUnderTheCursor) {
+  const auto japanese = yuragi::UseJapaneseThroughout();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString picture = dir.path() + "/写真.jpg";
+  QImage image(640, 320, QImage::Format_RGB32);
+  image.fill(Qt::darkGreen);
+  ASSERT_TRUE(image.save(picture, "JPEG"));
+  const std::unique_ptr<yuragi::Prompts> prompts = yuragi::MakeDesktopPrompts();
+  yuragi::FileDialogSpec spec;
+  spec.filter = "jpegファイル(*.jp*)|*.jp*";
+  spec.initialFolder = dir.path();
+  spec.picturePreview = true;
+  QSize shown;
+  QString size, cancel;
+  int ticks = 0;
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    // The folder is read in the background: wait for the file's row, then
+    // put the cursor on it as a click would.
+    if (auto* list = dialog->findChild<QListView*>("listView")) {
+      const QAbstractItemModel* model = list->model();
+      for (int row = 0; row < model->rowCount(list->rootIndex()); ++row) {
+        const QModelIndex index = model->index(row, 0, list->rootIndex());
+        if (index.data().toString() == "写真.jpg") list->setCurrentIndex(index);
+      }
+    }
+    const auto* preview = dialog->findChild<QLabel*>("preview");
+    if (preview) shown = preview->pixmap().size();
+    if (const auto* label = dialog->findChild<QLabel*>("previewSize")) size = label->text();
+    if (shown.isEmpty() && ++ticks < 1000) return;
+    poll.stop();
+    cancel = ButtonTexts(dialog).join('|');
+    dialog->reject();
+  });
+  poll.start();
+  prompts->OpenFile(nullptr, spec);
+  // Scaled down into the 200-pixel square inside its frame, proportions kept.
+  EXPECT_GT(shown.width(), 150);
+  EXPECT_LE(shown.width(), 200);
+  EXPECT_EQ(shown.height(), shown.width() / 2);
+  EXPECT_EQ(size, "(640 × 320)");
+  EXPECT_TRUE(cancel.contains("キャンセル")) << cancel.toStdString();
 }
 
 // Run under LANG=C as well: the window speaks Japanese whatever the system.
