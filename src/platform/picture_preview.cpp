@@ -37,6 +37,8 @@ void AddPicturePreview(QFileDialog& dialog) {
   column->addWidget(picture);
   column->addStretch(1);
   grid->addWidget(panel, 0, grid->columnCount(), grid->rowCount(), 1);
+  // The list keeps the room it had before the preview came beside it.
+  dialog.resize(dialog.width() + panel->sizeHint().width(), dialog.height());
 
   QObject::connect(&dialog, &QFileDialog::currentChanged, picture, [picture, size](const QString& path) {
     picture->clear();
