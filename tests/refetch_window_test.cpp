@@ -199,7 +199,7 @@ TEST_F(Refetch, CancelKeepsWhatArrivedWhenItLoads) {
   QTimer poll;
   bool sawCancelButton = false, enterRefused = false, dropRefused = false;
   int heldDuring = 0;
-  QString rowRefusal;
+  QString rowRefusal, runRefusal;
   QObject::connect(&poll, &QTimer::timeout, &f, [&] {
     if (f.GroupBox5->title().isEmpty()) return;
     sawCancelButton = !f.CancelBtn0->isHidden() && !f.ReGetBtn->isEnabled();
@@ -226,6 +226,8 @@ TEST_F(Refetch, CancelKeepsWhatArrivedWhenItLoads) {
     dropRefused = !enter.isAccepted();
     emit f.ListView1->RowDoubleClicked();
     rowRefusal = f.StatusPanel1->text();
+    emit f.FolderTree->FolderDoubleClicked();
+    runRefusal = f.StatusPanel1->text();
     f.CancelBtn0->click();
     poll.stop();
   });
@@ -236,6 +238,7 @@ TEST_F(Refetch, CancelKeepsWhatArrivedWhenItLoads) {
   EXPECT_EQ(heldDuring, 7);
   EXPECT_TRUE(dropRefused);
   EXPECT_EQ(rowRefusal, "ダウンロード中は再取得の対象を変えられません");
+  EXPECT_EQ(runRefusal, "ダウンロード中は検出を始められません");
   for (const QWidget* control : {static_cast<QWidget*>(f.RefferBtn), static_cast<QWidget*>(f.ClearBtn),
                                  static_cast<QWidget*>(f.Edit1)}) {
     EXPECT_TRUE(control->isEnabled());

@@ -97,8 +97,11 @@ void TForm1::CreateFolderTree() {
   FolderTree->SetPath(InitialFolder);
   FolderTree->setToolTip(QStringLiteral("ダブルクリックで検出開始"));
   connect(FolderTree, &yuragi::FolderTree::FolderClicked, this, [this] { RunHandler([this] { FolderTreeClick(); }); });
-  connect(FolderTree, &yuragi::FolderTree::FolderDoubleClicked, this,
-          [this] { RunHandler([this] { StartDetection(); }); });
+  connect(FolderTree, &yuragi::FolderTree::FolderDoubleClicked, this, [this] {
+    RunHandler([this] {
+      if (!RefusedDuringTransfer(QStringLiteral("ダウンロード中は検出を始められません"))) StartDetection();
+    });
+  });
   ConnectFolderMenu();
 }
 
@@ -150,7 +153,7 @@ void TForm1::ConnectHandlers() {
   // A row cannot become the target during a transfer; the panel says so.
   const auto rowToTarget = [this] {
     RunHandler([this] {
-      if (!RefusedDuringTransfer()) ListView1DblClick();
+      if (!RefusedDuringTransfer(QStringLiteral("ダウンロード中は再取得の対象を変えられません"))) ListView1DblClick();
     });
   };
   connect(RegetP1, &QAction::triggered, this, rowToTarget);
@@ -294,9 +297,9 @@ void TForm1::HoldControlsForTransfer(bool held) {
   for (QAction* action : std::exchange(heldActions_, {})) action->setEnabled(true);
 }
 
-bool TForm1::RefusedDuringTransfer() {
+bool TForm1::RefusedDuringTransfer(const QString& reason) {
   if (!downloadRunning_) return false;
-  StatusPanel1->setText(QStringLiteral("ダウンロード中は再取得の対象を変えられません"));
+  StatusPanel1->setText(reason);
   return true;
 }
 

@@ -260,7 +260,8 @@ class TForm1 : public QMainWindow {
 
   bool FilterBoxDrop(QObject* watched, QDropEvent* event);
   void HoldControlsForTransfer(bool held);
-  bool RefusedDuringTransfer();
+  // True, with the reason in status panel 1, while a download runs.
+  bool RefusedDuringTransfer(const QString& reason);
   void SetViewStyle(int style);
   void SetSaveControlsEnabled(bool enabled);
   void ShowPicture(yuragi::ImageView* view, bool shown);

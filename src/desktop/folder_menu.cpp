@@ -22,7 +22,11 @@ void TForm1::CreateFolderMenu() {
   auto on = [this](QAction* item, void (TForm1::*handler)()) {
     connect(item, &QAction::triggered, this, [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
   };
-  on(DetectP3, &TForm1::StartDetection);
+  connect(DetectP3, &QAction::triggered, this, [this] {
+    RunHandler([this] {
+      if (!RefusedDuringTransfer(QStringLiteral("ダウンロード中は検出を始められません"))) StartDetection();
+    });
+  });
   on(OpenP3, &TForm1::OpenP3Click);
   on(PropertyP3, &TForm1::PropertyP3Click);
   on(CopyPathP3, &TForm1::CopyPathP3Click);
