@@ -224,6 +224,26 @@ TEST_F(SettingsWindow, WithoutSaveStatusOnlyTheProgramAndUnknownSectionsStay) {
   EXPECT_TRUE(prompts.shown.empty());
 }
 
+TEST_F(SettingsWindow, TheSessionsEndAsksOnlyWhenItMayAndThenClosesAsExitDoes) {
+  Put(File(), "[OPTION]\r\nCloseQuery=1\r\n\r\n");
+  TForm1& f = Start();
+  TempImagePath = QFile::encodeName(Path("$VantrelTemp.jpg"));
+  Put(QFile::encodeName(TempImagePath), "copy");
+  // The session lets us ask, and the user says No: the logout is cancelled.
+  prompts.answers = {false};
+  EXPECT_FALSE(f.EndSession(true));
+  EXPECT_EQ(prompts.shown.size(), 1u);
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_TRUE(QFile::exists(TempImagePath));
+  // A signal, or a session that lets no one ask: closed without a question.
+  EXPECT_TRUE(f.EndSession(false));
+  Settle();
+  EXPECT_EQ(prompts.shown.size(), 1u);
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_FALSE(QFile::exists(TempImagePath));
+  EXPECT_TRUE(Bytes(File()).startsWith(ProgramSection()));
+}
+
 TEST_F(SettingsWindow, ASettingsFileThatCannotBeWrittenStillLetsTheWindowClose) {
   ASSERT_TRUE(QDir().mkpath(Path("locked")));
   SettingsFile = QFile::encodeName(Path("locked/settings.ini"));
