@@ -25,7 +25,7 @@ JapaneseSystemLocale::JapaneseSystemLocale()
     : saved_{{"LC_TIME", qEnvironmentVariableIsSet("LC_TIME"), qgetenv("LC_TIME")},
              {"LC_NUMERIC", qEnvironmentVariableIsSet("LC_NUMERIC"), qgetenv("LC_NUMERIC")}} {
   // LC_ALL would win over both; it also sets the messages, left to the user.
-  if (!qEnvironmentVariableIsEmpty("LC_ALL")) {
+  if (qEnvironmentVariableIsSet("LC_ALL")) {
     restored_ = true;
     return;
   }
