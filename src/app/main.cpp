@@ -20,9 +20,7 @@ using namespace yuragi;
 
 int main(int argc, char** argv) {
   if (AnswerInformationOption(argc, argv)) return 0;
-  JapaneseSystemLocale systemLocale;
   Application app(argc, argv);
-  systemLocale.Restore();
   // Lets a Wayland compositor match the window to the installed entry and its icon.
   QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
   // One language beside the window's own texts, whatever the system's.

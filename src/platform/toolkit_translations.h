@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QTranslator>
 #include <memory>
 
@@ -19,29 +18,5 @@ std::unique_ptr<QTranslator> InstallToolkitTranslations(const QLocale& locale);
 // whatever the system locale. Null when Qt has no Japanese translations;
 // the locale is set all the same.
 std::unique_ptr<QTranslator> UseJapaneseThroughout();
-
-// Qt's own views (the file dialog's dates and sizes) follow the system
-// locale, which Qt reads from the environment once, when first asked. Made
-// before the application object, this lets Qt read Japanese for dates and
-// numbers; Restore() (or the end of its life) puts the user's environment
-// back, so programs started later get it unchanged.
-class JapaneseSystemLocale {
- public:
-  JapaneseSystemLocale();
-  ~JapaneseSystemLocale() { Restore(); }
-  JapaneseSystemLocale(const JapaneseSystemLocale&) = delete;
-  JapaneseSystemLocale& operator=(const JapaneseSystemLocale&) = delete;
-  // Asks Qt for the system locale once, then restores the environment.
-  void Restore();
-
- private:
-  struct Saved {
-    const char* name;
-    bool set;
-    QByteArray value;
-  };
-  Saved saved_[2];
-  bool restored_ = false;
-};
 
 }  // namespace yuragi
