@@ -297,3 +297,23 @@ TEST_F(DetectionList, SmallIconsGiveEveryNameACellOfItsOwn) {
   const QRect listed = f.ListView1->CurrentView()->visualRect(f.ListModel->index(0, 0));
   EXPECT_LT(listed.width(), cells.front().width());
 }
+
+TEST_F(DetectionList, TheListStyleShowsEveryPathWhole) {
+  TForm1& f = Open();
+  f.PageControl1->setCurrentIndex(1);
+  f.ListView1->setEnabled(true);
+  // The first row is the shortest: no row may be cut to its width.
+  const QStringList paths = {"/t1/a.jpg", "/saved/it12/t1/.hidden/h.jpg", "/saved/img.example/photos/2024/long-name.jpg",
+                             "/b.jpg"};
+  for (const QString& path : paths) AddWithIcon(f, path, " 1");
+  f.Popup1vsList->trigger();
+  Settle();
+  QAbstractItemView* view = f.ListView1->CurrentView();
+  std::vector<QRect> cells;
+  for (int row = 0; row < paths.size(); ++row) {
+    const QRect cell = view->visualRect(f.ListModel->index(row, 0));
+    EXPECT_TRUE(Whole(f, row, cell)) << paths[row].toStdString() << " in " << cell.width();
+    for (const QRect& other : cells) EXPECT_FALSE(cell.intersects(other)) << row;
+    cells.push_back(cell);
+  }
+}

@@ -228,6 +228,26 @@ TEST_F(SettingsWindow, WithoutSaveStatusOnlyTheProgramAndUnknownSectionsStay) {
   EXPECT_TRUE(prompts.shown.empty());
 }
 
+TEST_F(SettingsWindow, TheSessionsEndAsksOnlyWhenItMayAndThenClosesAsExitDoes) {
+  Put(File(), "[OPTION]\r\nCloseQuery=1\r\n\r\n");
+  TForm1& f = Start();
+  TempImagePath = QFile::encodeName(Path("$VantrelTemp.jpg"));
+  Put(QFile::encodeName(TempImagePath), "copy");
+  // The session lets us ask, and the user says No: the logout is cancelled.
+  prompts.answers = {false};
+  EXPECT_FALSE(f.EndSession(true));
+  EXPECT_EQ(prompts.shown.size(), 1u);
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_TRUE(QFile::exists(TempImagePath));
+  // A signal, or a session that lets no one ask: closed without a question.
+  EXPECT_TRUE(f.EndSession(false));
+  Settle();
+  EXPECT_EQ(prompts.shown.size(), 1u);
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_FALSE(QFile::exists(TempImagePath));
+  EXPECT_TRUE(Bytes(File()).startsWith(ProgramSection()));
+}
+
 TEST_F(SettingsWindow, ASettingsFileThatCannotBeWrittenStillLetsTheWindowClose) {
   ASSERT_TRUE(QDir().mkpath(Path("locked")));
   SettingsFile = QFile::encodeName(Path("locked/settings.ini"));
@@ -264,13 +284,18 @@ TEST_F(SettingsWindow, OddValuesGiveSafeWindows) {
   EXPECT_EQ(f.ListView1->ViewStyle(), 0);
   EXPECT_TRUE(f.Popup1vsIcon->isChecked());
   form.reset();
-  // Only the low byte of the view style counts: 258 is 2.
-  Put(File(), "[OPTION]\r\nViewStyle=258\r\nFolderPaneWidth=$F0\r\n\r\n");
-  TForm1& g = Start();
-  EXPECT_EQ(g.ListView1->ViewStyle(), 2);
-  EXPECT_TRUE(g.Popup1vsList->isChecked());
-  ShowDetectionPage();
-  EXPECT_EQ(g.Panel4->width(), 240);
+  // Only the low byte of the view style counts: 258 is 2. The pane is as
+  // narrow as the file says, down to 16 pixels.
+  for (const auto& [entry, width] : {std::pair{"$F0", 240}, std::pair{"0x10", 16}, std::pair{"40", 40}}) {
+    SCOPED_TRACE(entry);
+    form.reset();
+    Put(File(), QByteArray("[OPTION]\r\nViewStyle=258\r\nFolderPaneWidth=") + entry + "\r\n\r\n");
+    TForm1& g = Start();
+    EXPECT_EQ(g.ListView1->ViewStyle(), 2);
+    EXPECT_TRUE(g.Popup1vsList->isChecked());
+    ShowDetectionPage();
+    EXPECT_EQ(g.Panel4->width(), width);
+  }
 }
 
 TEST_F(SettingsWindow, TheTreesScrollPositionIsHeldUntilItCanBeShownAndSavedBack) {

@@ -16,6 +16,7 @@
 
 class QAction;
 class QActionGroup;
+class QDropEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -128,6 +129,11 @@ class TForm1 : public QMainWindow {
   QAction* OpenP22 = nullptr;
   QAction* OpenByP22 = nullptr;
   QAction* PropertyP22 = nullptr;
+  QMenu* PopupMenu3 = nullptr;  // the folder tree's
+  QAction* DetectP3 = nullptr;
+  QAction* OpenP3 = nullptr;
+  QAction* PropertyP3 = nullptr;
+  QAction* CopyPathP3 = nullptr;
 
   // --- dialogs, image lists, timer ----------------------------------------
   yuragi::FileDialogSpec OpenPictureDialog1;
@@ -155,6 +161,10 @@ class TForm1 : public QMainWindow {
   void Exit1Click();
   void FormCloseQuery(bool& canClose);
   void FormClose();
+  // The close path for the end of the session or a termination signal,
+  // asking the exit question only when mayAsk; true when the window agreed
+  // to close (now, or once the running operation has unwound).
+  bool EndSession(bool mayAsk);
   void SetCaption(const QString& caption);  // window caption and application title
 
   // --- detection ----------------------------------------------------------
@@ -209,6 +219,9 @@ class TForm1 : public QMainWindow {
   void OpenP22Click();
   void OpenByP22Click();
   void PropertyP22Click();
+  void OpenP3Click();
+  void PropertyP3Click();
+  void CopyPathP3Click();
   bool ShowFileProperties(const QByteArray& path);
   // --- desktop integration ------------------------------------------------
   void DeskTop1Click();
@@ -244,10 +257,16 @@ class TForm1 : public QMainWindow {
   void ConnectFileActions();
   void ReadSettings();
   void CreateFolderTree();
+  void CreateFolderMenu();
+  void ConnectFolderMenu();
   void ShowStartState();
   void ApplyTreeScrollPosition();
   void LoadJpegIcon();
 
+  bool FilterBoxDrop(QObject* watched, QDropEvent* event);
+  void HoldControlsForTransfer(bool held);
+  // True, with the reason in status panel 1, while a download runs.
+  bool RefusedDuringTransfer(const QString& reason);
   void SetViewStyle(int style);
   void SetSaveControlsEnabled(bool enabled);
   void ShowPicture(yuragi::ImageView* view, bool shown);
@@ -269,10 +288,13 @@ class TForm1 : public QMainWindow {
   bool downloadRunning_ = false;
   bool closePending_ = false;
   int TreeScrollPos = 0;      // the folder tree's horizontal scroll position, from start to exit
-  bool closeAgreed_ = false;  // the close query said yes; it is not asked again
+  bool closeAgreed_ = false;
+  bool askOnClose_ = true;    // false while the session or a signal ends the window  // the close query said yes; it is not asked again
   yuragi::WindowPlacement placement_;  // as read at start-up; flags and maximised point kept
   QByteArray startFolder_;  // "InitialDir" exactly as the settings file held it
   QRect normalRect_;        // the restored window's rectangle as placed at start-up
   int paneWidth_ = 0;       // the folder pane's width until its page is first shown
   bool paneShown_ = false;
+  QList<QWidget*> heldWidgets_;  // disabled for the running transfer
+  QList<QAction*> heldActions_;
 };

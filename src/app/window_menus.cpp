@@ -99,6 +99,7 @@ void TForm1::CreatePopupMenus() {
 
 void TForm1::CreateDialogs() {
   OpenPictureDialog1.defaultSuffix = QStringLiteral("jpg");
+  OpenPictureDialog1.picturePreview = true;
   OpenPictureDialog1.filter =
       QStringLiteral("jpegファイル(*.jp*)|*.jp*|bmpファイル(*.bmp)|*.bmp|すべてのファイル(*.*)|*.*");
   SaveDialog1.defaultSuffix = QStringLiteral("jpg");

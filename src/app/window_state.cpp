@@ -78,7 +78,7 @@ void TForm1::ReadSettings() {
   // Off unless asked for: the archive learns which URLs are fetched.
   UseArchive1->setChecked(ini.ReadBool(kOption, "UseArchive", false));
   ArchivePrefix = QString::fromUtf8(ini.ReadText(kOption, "ArchivePrefix", kDefaultArchivePrefix));
-  startFolder_ = ini.ReadText(kOption, "InitialDir", FolderPart(ExecutablePath()));
+  startFolder_ = ini.ReadText(kOption, "InitialDir", DefaultStartFolder(ExecutablePath()));
   InitialFolder = startFolder_;
   const int pane = std::max(0, ini.ReadInteger(kOption, "FolderPaneWidth", width() / 3));
   Splitter1->setSizes({pane, std::max(0, width() - pane)});

@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include "platform/paths.h"
+#include "platform/picture_preview.h"
 #include "platform/prompts.h"
 
 namespace yuragi {
@@ -38,6 +39,7 @@ class DesktopPrompts final : public Prompts {
     Configure(dialog, spec);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    if (spec.picturePreview) AddPicturePreview(dialog);
     return dialog.exec() == QDialog::Accepted ? First(dialog) : QString();
   }
 

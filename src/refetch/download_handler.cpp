@@ -135,7 +135,11 @@ void TForm1::ReGetBtnClick() {
   StatusBar1->repaint();
 
   ReGetBtn->setEnabled(false);
-  const RunningFlag running(downloadRunning_, [this] { FinishPendingClose(); });
+  HoldControlsForTransfer(true);
+  const RunningFlag running(downloadRunning_, [this] {
+    HoldControlsForTransfer(false);
+    FinishPendingClose();
+  });
   // Once the user has asked to close, the transfer ends without boxes.
   const auto tell = [this](const QString& text) {
     if (!closePending_) prompts_.Message(this, ApplicationTitle, text);
@@ -236,8 +240,8 @@ void TForm1::ReGetBtnClick() {
     BrowseBtn->setFocus();
     const QString reason = QString::fromLocal8Bit(transfer.error.c_str());
     if (transfer.end == TransferEnd::ReadFailed) {
-      // The URL whole: cut at a ":" or "\\" as the original did, a port
-      // would leave "http:8080/...".
+      // The URL whole: cutting it at a ":" or "\\" would leave
+      // "http:8080/..." for a URL with a port.
       tell(url + QStringLiteral(" を取得できませんでした。0"));
     } else if (transfer.end == TransferEnd::TooLarge) {
       tell(QStringLiteral("画像を取得できませんでした。1\n受信したデータが上限の %1 を超えたため中止しました。")
@@ -273,7 +277,9 @@ void TForm1::ReGetBtnClick() {
       prompts_.Error(this, ApplicationTitle,
                      QStringLiteral("ファイル \"%1\" を作成できません。%2").arg(TempImagePath, reason));
     }
-  } else if (!ReGetFromArchive(url)) {
+  } else if (!CancelRequested && !ReGetFromArchive(url)) {
+    // A cancelled transfer ends early by the user's will: what arrived is
+    // no picture yet, which says nothing about the server.
     tell(MissingImage(404));
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();
