@@ -23,5 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;
   yuragi::DecodeWarnings warnings;
   CheckShape(yuragi::DecodeJpeg(data, size, yuragi::DecodeRequest{1, 1}, &error, &warnings));
+  // The repair's check of a fetched body.
+  yuragi::JpegCheck check;
+  if (yuragi::CheckJpeg(data, size, check) &&
+      (check.present < 0 || check.present > 1 || check.trailingBytes > size ||
+       (check.end == yuragi::JpegEnd::Damaged && check.warning.empty()))) {
+    std::abort();
+  }
   return 0;
 }

@@ -23,7 +23,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string path = "/proc/self/fd/" + std::to_string(fd);
   if (yuragi::HasJpegEndMarker(path) != direct) std::abort();
-  const auto thumbnail = yuragi::MakeThumbnail(path, yuragi::kThumbnailSize, yuragi::kThumbnailSize);
+  yuragi::JpegCheck check;
+  const auto thumbnail =
+      yuragi::MakeThumbnail(path, yuragi::kThumbnailSize, yuragi::kThumbnailSize, nullptr, nullptr, &check);
+  // How the stream ends, told in the same read: within the file's bytes.
+  if (thumbnail && (check.present < 0 || check.present > 1 || check.trailingBytes > size ||
+                    (check.end == yuragi::JpegEnd::Trailing && check.trailingBytes == 0) ||
+                    (check.trailingZero && check.trailingBytes == 0) || check.completeScans < 0)) {
+    std::abort();
+  }
+  // The descriptor form reads the same bytes and comes to the same end.
+  yuragi::JpegCheck again;
+  if (thumbnail && yuragi::CheckJpegFile(fd, again) &&
+      (again.end != check.end || again.trailingBytes != check.trailingBytes)) {
+    std::abort();
+  }
   if (thumbnail && (thumbnail->width != yuragi::kThumbnailSize || thumbnail->height != yuragi::kThumbnailSize ||
                     thumbnail->pixels.size() != size_t(thumbnail->width) * size_t(thumbnail->height) * 3)) {
     std::abort();

@@ -129,7 +129,7 @@ TEST_F(Archive, ChoosesTheNewestCaptureThatContinuesTheCutFile) {
   archive.captures[url].erase(archive.captures[url].begin() + 4);
   const ArchiveRepair none = Find(url);
   EXPECT_FALSE(none.found);
-  for (const char* why : {"20240101000000 no end marker", "20230101000000 an HTML page (differs at byte 0)",
+  for (const char* why : {"20240101000000 picture data ends early", "20230101000000 an HTML page (differs at byte 0)",
                           "20220101000000 another picture (differs at byte", "20210101000000 transfer failed",
                           "20190101000000 another picture"}) {
     EXPECT_NE(none.detail.find(why), std::string::npos) << why << " in " << none.detail;

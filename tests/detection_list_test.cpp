@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QSplitter>
+#include <map>
 #include <set>
 #include <QTreeView>
 
@@ -30,7 +31,7 @@ namespace {
 class DetectionList : public WindowTest {
  protected:
   static void Add(TForm1& f, const QString& path, const QString& size, std::optional<QString> time = {}) {
-    f.ListModel->Append({path.toUtf8(), path, size, std::move(time), QIcon()});
+    f.ListModel->Append({path.toUtf8(), path, size, std::move(time), QIcon(), {}, 0});
   }
   static QStringList Captions(TForm1& f) {
     QStringList captions;
@@ -239,7 +240,7 @@ std::vector<QRect> SmallIconCells(TForm1& f) {
 
 // A row as a run adds it, with the JPEG file icon.
 void AddWithIcon(TForm1& f, const QString& path, const QString& size) {
-  f.ListModel->Append({path.toUtf8(), path, size, QString("2007/05/12 9:04:22"), QIcon(f.ImageList2.front())});
+  f.ListModel->Append({path.toUtf8(), path, size, QString("2007/05/12 9:04:22"), QIcon(f.ImageList2.front()), {}, 0});
 }
 
 // Room for the icon and the whole name.
@@ -316,4 +317,49 @@ TEST_F(DetectionList, TheListStyleShowsEveryPathWhole) {
     for (const QRect& other : cells) EXPECT_FALSE(cell.intersects(other)) << row;
     cells.push_back(cell);
   }
+}
+
+TEST_F(DetectionList, TheDetailsViewShowsEachStateLastAndSortsByItTheOthersInTheTooltip) {
+  const std::vector<uint8_t> whole = EncodeJpeg({160, 480, JpegKind::Baseline, 85, 3, 12});
+  QDir().mkpath(Path("s"));
+  WriteFile(Path("s/a-cut.jpg").toStdString(), Truncated(whole, whole.size() * 3 / 4));
+  WriteFile(Path("s/b-cut.jpg").toStdString(), Truncated(whole, whole.size() / 3));
+  std::vector<uint8_t> padded = whole;
+  padded.resize(padded.size() + 64, 0);
+  WriteFile(Path("s/c-padded.jpg").toStdString(), padded);
+  std::vector<uint8_t> damaged = whole;
+  for (size_t i = 0; i < 16; i += 2) {
+    damaged[damaged.size() / 2 + i] = 0xFF;
+    damaged[damaged.size() / 2 + i + 1] = 0x00;
+  }
+  damaged.resize(damaged.size() + 64, 0);  // listed: no end marker in its last bytes
+  WriteFile(Path("s/d-damaged.jpg").toStdString(), damaged);
+
+  TForm1& f = Open();
+  f.PageControl1->setCurrentIndex(1);
+  Detect(f, Path("s"));
+  ASSERT_EQ(f.ListModel->rowCount(), 4);
+  f.ListView1ColumnClick(0);
+  std::map<QString, QString> states;
+  for (int row = 0; row < 4; ++row) {
+    states[QFileInfo(f.ListModel->At(row).caption).fileName()] = f.ListModel->At(row).stateText;
+  }
+  EXPECT_TRUE(states["a-cut.jpg"].startsWith("途中まで (")) << states["a-cut.jpg"].toStdString();
+  EXPECT_EQ(states["c-padded.jpg"], "後ろにデータ");
+  EXPECT_EQ(states["d-damaged.jpg"], "破損");
+
+  f.Popup1vsReport->trigger();
+  auto* details = qobject_cast<QTreeView*>(f.ListView1->CurrentView());
+  ASSERT_NE(details, nullptr);
+  EXPECT_EQ(f.ListModel->columnCount(), 4);
+  EXPECT_EQ(f.ListModel->headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), "状態");
+  EXPECT_FALSE(details->header()->isSectionHidden(3));
+  emit details->header()->sectionClicked(3);
+  EXPECT_EQ(Captions(f), QStringList({Path("s/b-cut.jpg"), Path("s/a-cut.jpg"), Path("s/c-padded.jpg"),
+                                      Path("s/d-damaged.jpg")}));
+  EXPECT_EQ(f.ListModel->data(f.ListModel->index(2, 3), Qt::DisplayRole).toString(), "後ろにデータ");
+  // The other views: the state under the path in the tooltip.
+  f.Popup1vsIcon->trigger();
+  EXPECT_EQ(f.ListModel->data(f.ListModel->index(3, 0), Qt::ToolTipRole).toString(),
+            Path("s/d-damaged.jpg") + "\n破損");
 }

@@ -69,7 +69,7 @@ TEST(RepairVerify, AcceptsOnlyACompleteJpegThatContinuesTheCutFile) {
   EXPECT_EQ(VerifyFetched(local, "\xFF\xD8\xFF", "text/html; charset=utf-8", false).verdict, Verdict::Smaller);
   EXPECT_EQ(VerifyFetched(local, "GIF89a....", "image/gif", false).verdict, Verdict::NotJpeg);
   EXPECT_EQ(VerifyFetched(local, Head(whole, whole.size() / 3), "image/jpeg", false).verdict, Verdict::Smaller);
-  EXPECT_EQ(VerifyFetched(local, local, "image/jpeg", false).verdict, Verdict::Smaller);
+  EXPECT_EQ(VerifyFetched(local, local, "image/jpeg", false).verdict, Verdict::Same);
 
   // Longer, but itself cut: without the end marker, or closed early.
   const std::string longer = Head(whole, whole.size() * 3 / 4);
@@ -81,6 +81,46 @@ TEST(RepairVerify, AcceptsOnlyACompleteJpegThatContinuesTheCutFile) {
   EXPECT_EQ(VerifyFetched(local, other, "image/jpeg", true).verdict, Verdict::GoodChanged);
   const std::string otherCut = Head(other, other.size() / 2) + "\xFF\xD9";
   EXPECT_EQ(VerifyFetched(local, otherCut, "image/jpeg", true).verdict, Verdict::Incomplete);
+}
+
+TEST(RepairVerify, OnlyACleanDecodeEndingAtTheEndMarkerPassesFromMemoryOrFromAFile) {
+  const std::string whole = Str(EncodeJpeg({640, 480, JpegKind::Baseline, 90, 3, 16}));
+  const std::string other = Str(EncodeJpeg({800, 800, JpegKind::Baseline, 90, 11, 16}));
+  const std::string local = Head(whole, whole.size() / 2);
+  std::string garbage(400 * 1024, '\0');
+  uint32_t state = 12345;
+  for (char& c : garbage) c = char((state = state * 1103515245u + 12345u) >> 24);
+  const std::string video = std::string("\0\0\0\x18" "ftypmp42", 12) + garbage.substr(0, 3000);
+  struct Case {
+    const char* name;
+    std::string local;
+    std::string fresh;
+    Verdict verdict;
+  };
+  const std::vector<Case> cases = {
+      {"whole", local, whole, Verdict::Good},
+      {"garbage and an end marker", local, local + garbage + "\xFF\xD9", Verdict::Corrupt},
+      {"the tail of another picture", local, local + other.substr(other.size() / 4), Verdict::Corrupt},
+      {"data after the end marker", local, whole + video, Verdict::Corrupt},
+      {"a cut trailer completed", whole + video.substr(0, 1000), whole + video, Verdict::Good},
+      {"cut and closed", local, Head(whole, whole.size() * 3 / 4) + "\xFF\xD9", Verdict::Incomplete},
+      {"the same bytes", local, local, Verdict::Same},
+  };
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("body").toStdString();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Verification inMemory = VerifyFetched(c.local, c.fresh, "image/jpeg", false);
+    EXPECT_EQ(inMemory.verdict, c.verdict) << inMemory.detail;
+    WriteFile(path, c.fresh);
+    const Verification inFile = VerifyFetchedFile(c.local, path, "image/jpeg", false);
+    EXPECT_EQ(inFile.verdict, c.verdict) << inFile.detail;
+    if (c.verdict == Verdict::Corrupt) {
+      EXPECT_FALSE(inMemory.detail.empty());
+      EXPECT_FALSE(inFile.detail.empty());
+    }
+  }
+  EXPECT_EQ(VerifyFetchedFile(local, dir.filePath("missing").toStdString(), "", false).verdict, Verdict::NotJpeg);
 }
 
 TEST(RepairVerify, DecoderTellsWhenDataRanOut) {

@@ -233,6 +233,65 @@ TEST_F(RepairCli, RestoresCutFilesByteForByteAndLeavesEverythingDoubtfulAlone) {
   }
 }
 
+TEST_F(RepairCli, OnlyCutFilesAreFetchedAndACorruptContinuationIsRefused) {
+  Serve();
+  std::string noise(400 * 1024, '\0');
+  uint32_t state = 7;
+  for (char& c : noise) c = char((state = state * 1103515245u + 12345u) >> 24);
+  const auto append = [&](const QString& path, const QString& urlPath, const std::string& tail) {
+    WriteFile(path.toStdString(), Str(ReadFile(path.toStdString())) + tail);
+    originals[urlPath.toStdString()] += tail;
+  };
+  const QString cut = Place("/ok/cut.jpg", 51, 50);
+  const QString motion = Place("/ok/motion.jpg", 52, 100);
+  append(motion, "/ok/motion.jpg", std::string("\0\0\0\x18" "ftypmp42", 12) + noise.substr(0, 3000));
+  const QString padded = Place("/ok/padded.jpg", 53, 100);
+  append(padded, "/ok/padded.jpg", std::string(64, '\0'));
+  const Bytes motionBytes = ReadFile(motion.toStdString());
+  const Bytes paddedBytes = ReadFile(padded.toStdString());
+
+  Result r = RunRepair({"--json", "--retries", "0", root});
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(requests.load(), 1);
+  EXPECT_EQ(r.byUrl[Url("/ok/cut.jpg")]["outcome"].toString(), "repaired");
+  EXPECT_EQ(r.byUrl[Url("/ok/motion.jpg")]["outcome"].toString(), "complete");
+  EXPECT_EQ(r.byUrl[Url("/ok/motion.jpg")]["detail"].toString(), "3012 bytes after the end marker");
+  EXPECT_EQ(r.byUrl[Url("/ok/padded.jpg")]["outcome"].toString(), "complete");
+  EXPECT_TRUE(ReadFile(motion.toStdString()) == motionBytes);
+  EXPECT_TRUE(ReadFile(padded.toStdString()) == paddedBytes);
+  EXPECT_TRUE(r.err.contains("2 件は切れていませんでした")) << r.err.toStdString();
+
+  // As before, on request: the server's bytes are the file's own.
+  r = RunRepair({"--json", "--retries", "0", "--all-listed", root});
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_GE(requests.load(), 3);  // a Range answer no longer than the file is asked again whole
+  EXPECT_EQ(r.byUrl[Url("/ok/motion.jpg")]["outcome"].toString(), "same");
+  EXPECT_EQ(r.byUrl[Url("/ok/padded.jpg")]["outcome"].toString(), "same");
+
+  // A continuation that begins with the cut bytes and ends in the end
+  // marker, through a Range answer whose overlap matched and through a 200.
+  const Bytes other = EncodeJpeg({800, 800, JpegKind::Baseline, 90, 54, 16});
+  const std::string otherTail = Str(other).substr(other.size() / 4);
+  std::map<QString, Bytes> before;
+  const QStringList corrupt = {"/ok/tail.jpg", "/norange/tail.jpg", "/ok/noise.jpg", "/norange/noise.jpg"};
+  for (const QString& urlPath : corrupt) {
+    const QString path = Place(urlPath, 55 + uint32_t(before.size()), 50);
+    before[path] = ReadFile(path.toStdString());
+    originals[urlPath.toStdString()] =
+        Str(before[path]) + (urlPath.contains("tail") ? otherTail : noise + "\xFF\xD9");
+  }
+  rangeRequests = 0;
+  r = RunRepair({"--json", "--retries", "0", root});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_GE(rangeRequests.load(), 2);
+  for (const QString& urlPath : corrupt) {
+    const QJsonObject line = r.byUrl[Url(urlPath)];
+    EXPECT_EQ(line["outcome"].toString(), "corrupt") << urlPath.toStdString();
+    EXPECT_TRUE(line["detail"].toString().startsWith("Corrupt JPEG data")) << line["detail"].toString().toStdString();
+  }
+  for (const auto& [path, bytes] : before) EXPECT_TRUE(ReadFile(path.toStdString()) == bytes) << path.toStdString();
+}
+
 TEST_F(RepairCli, ConnectionCutMidBodyLeavesTheFileAndIsReported) {
   const Bytes picture = EncodeJpeg({320, 240, JpegKind::Baseline, 85, 21});
   server.ServeCut("/cut/p.jpg", picture);

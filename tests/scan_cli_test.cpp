@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <filesystem>
+#include <map>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -231,4 +232,50 @@ TEST_F(ScanCli, InterruptStopsTheWalkAndStillReports) {
   EXPECT_LT(files, 1500);
   EXPECT_TRUE(err.endsWith(" 検出しました\n"));
   EXPECT_EQ(out.count('\n'), parts[0].remove(',').toInt());
+}
+
+TEST_F(ScanCli, JsonSaysHowEachFileEndsAndCutOnlyListsTheCutOnes) {
+  const std::vector<uint8_t> progressive = EncodeJpeg({240, 320, JpegKind::Progressive, 85, 4, 12});
+  // Cut in the middle of the longest scan.
+  size_t longest = 0, start = 0, previous = 0;
+  for (size_t i = 0; i + 1 < progressive.size(); ++i) {
+    if (progressive[i] != 0xFF || (progressive[i + 1] != 0xDA && progressive[i + 1] != 0xD9)) continue;
+    if (previous > 0 && i - previous > longest) {
+      longest = i - previous;
+      start = previous;
+    }
+    previous = i;
+  }
+  WriteFile((dir.path() + "/p.jpg").toStdString(), Truncated(progressive, start + longest / 2));
+  std::vector<uint8_t> padded = EncodeJpeg({120, 90});
+  padded.resize(padded.size() + 64, 0);
+  WriteFile((dir.path() + "/z.jpg").toStdString(), padded);
+  std::vector<uint8_t> video = EncodeJpeg({120, 90});
+  for (int i = 0; i < 3000; ++i) video.push_back(uint8_t(i * 7 + 1));
+  WriteFile((dir.path() + "/v.jpg").toStdString(), video);
+
+  const Result r = RunScan({"--json", dir.path()});
+  EXPECT_EQ(r.code, 1);
+  std::map<QString, QJsonObject> rows;
+  for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts)) {
+    const QJsonObject row = QJsonDocument::fromJson(line.toUtf8()).object();
+    rows[QFileInfo(row["path"].toString()).fileName()] = row;
+  }
+  ASSERT_EQ(rows.size(), 3u) << r.out.toStdString();
+  EXPECT_EQ(rows["p.jpg"]["state"].toString(), "cut");
+  EXPECT_GT(rows["p.jpg"]["present"].toDouble(), 0.0);
+  EXPECT_LT(rows["p.jpg"]["present"].toDouble(), 1.0);
+  EXPECT_GT(rows["p.jpg"]["scans"].toInt(), 0);
+  EXPECT_EQ(rows["z.jpg"]["state"].toString(), "trailing");
+  EXPECT_EQ(rows["z.jpg"]["trailing_bytes"].toInteger(), 64);
+  EXPECT_TRUE(rows["z.jpg"]["trailing_zero"].toBool());
+  EXPECT_EQ(rows["v.jpg"]["state"].toString(), "trailing");
+  EXPECT_EQ(rows["v.jpg"]["trailing_bytes"].toInteger(), 3000);
+  EXPECT_FALSE(rows["v.jpg"]["trailing_zero"].toBool());
+
+  const Result cutOnly = RunScan({"--cut-only", dir.path()});
+  EXPECT_EQ(cutOnly.code, 1);
+  EXPECT_EQ(cutOnly.out.count('\n'), 1);
+  EXPECT_TRUE(cutOnly.out.startsWith(dir.path() + "/p.jpg\t")) << cutOnly.out.toStdString();
+  EXPECT_EQ(cutOnly.out.split('\t').size(), 4);  // the lines keep their columns
 }

@@ -41,6 +41,10 @@ int CompareRows(const DetectionModel::Row& a, const DetectionModel::Row& b, int 
                 const QCollator& collator) {
   if (sortColumn == 0) return 0;
   const int magnitude = sortColumn < 0 ? -sortColumn : sortColumn;
+  if (magnitude == 4) {
+    const int sign = a.stateOrder < b.stateOrder ? -1 : (a.stateOrder > b.stateOrder ? 1 : 0);
+    return sortColumn < 0 ? -sign : sign;
+  }
   const int order = collator.compare(SortText(a, magnitude), SortText(b, magnitude));
   const int sign = order < 0 ? -1 : (order > 0 ? 1 : 0);
   return sortColumn < 0 ? -sign : sign;

@@ -174,13 +174,13 @@ void DetectionListView::FitColumns() {
   fitTimer_.stop();
   const int rows = model_->rowCount();
   for (; measuredRows_ < rows; ++measuredRows_) {
-    for (int column = 0; column < 3; ++column) {
+    for (int column = 0; column < 4; ++column) {
       const int width = details_->sizeHintForIndex(model_->index(measuredRows_, column)).width();
       widest_[column] = std::max(widest_[column], width);
     }
   }
   QHeaderView* header = details_->header();
-  for (int column = 0; column < 3; ++column) {
+  for (int column = 0; column < 4; ++column) {
     const int wanted = std::max(widest_[column], header->isHidden() ? 0 : header->sectionSizeHint(column));
     if (header->sectionSize(column) != wanted) header->resizeSection(column, wanted);
   }

@@ -13,7 +13,7 @@ namespace yuragi {
 class DetectionModel;
 
 // The detection list: one model shown as thumbnails (0), small icons (1),
-// a list (2) or details (3).
+// a list (2) or details (3, with the state column last).
 class DetectionListView : public QStackedWidget {
   Q_OBJECT
  public:
@@ -58,7 +58,7 @@ class DetectionListView : public QStackedWidget {
   QTimer fitTimer_;
   // Widest entry per column over the first measuredRows_ rows: rows are
   // appended at the end, so each is measured once.
-  int widest_[3] = {0, 0, 0};
+  int widest_[4] = {0, 0, 0, 0};
   int measuredRows_ = 0;
   int style_ = 0;
   int widestSmallIcon_ = 0;  // natural width of the widest small-icon item

@@ -9,16 +9,44 @@ int DetectionModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : int(rows_.size());
 }
 
-int DetectionModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+int DetectionModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 4; }
+
+QString DetectionModel::StateText(const JpegCheck& stream) {
+  switch (stream.end) {
+    case JpegEnd::Cut: {
+      // Rounded down: a picture that misses its last row is not 100 %.
+      const int percent = std::clamp(int(stream.present * 100), 0, 99);
+      return QStringLiteral("途中まで (%1%)").arg(percent);
+    }
+    case JpegEnd::Trailing: return QStringLiteral("後ろにデータ");
+    case JpegEnd::Damaged: return QStringLiteral("破損");
+    case JpegEnd::Complete: return {};
+  }
+  return {};
+}
+
+double DetectionModel::StateOrder(const JpegCheck& stream) {
+  switch (stream.end) {
+    case JpegEnd::Cut: return stream.present;
+    case JpegEnd::Trailing: return 2;
+    case JpegEnd::Damaged: return 3;
+    case JpegEnd::Complete: return 4;
+  }
+  return 4;
+}
 
 QVariant DetectionModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
   const Row& row = rows_[size_t(index.row())];
   switch (role) {
-    case Qt::DisplayRole:
     case Qt::ToolTipRole:
+      // The views without the state column show it here.
+      if (index.column() == 0 && !row.stateText.isEmpty()) return row.caption + QLatin1Char('\n') + row.stateText;
+      [[fallthrough]];
+    case Qt::DisplayRole:
       if (index.column() == 0) return row.caption;
       if (index.column() == 1) return row.sizeText;
+      if (index.column() == 3) return row.stateText;
       return row.timeText.value_or(QString());
     case Qt::DecorationRole:
       return index.column() == 0 ? QVariant(row.icon) : QVariant();
@@ -33,8 +61,8 @@ QVariant DetectionModel::headerData(int section, Qt::Orientation orientation, in
   if (orientation != Qt::Horizontal) return {};
   if (role == Qt::DisplayRole) {
     static const QString captions[] = {QStringLiteral("名前"), QStringLiteral("サイズ"),
-                                       QStringLiteral("更新日時")};
-    return section >= 0 && section < 3 ? captions[section] : QString();
+                                       QStringLiteral("更新日時"), QStringLiteral("状態")};
+    return section >= 0 && section < 4 ? captions[section] : QString();
   }
   if (role == Qt::TextAlignmentRole && section == 1) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
   return {};

@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/jpeg_decoder.h"
+
 namespace yuragi {
 
 // The rows of the detection list, shared by all four view styles.
@@ -20,7 +22,13 @@ class DetectionModel : public QAbstractTableModel {
     QString sizeText;                 // " #,0"
     std::optional<QString> timeText;  // missing when the time could not be read
     QIcon icon;                       // thumbnail and small icon
+    QString stateText;                // "途中まで (63%)", "後ろにデータ", "破損"
+    double stateOrder = 0;            // sorts cut files by how much is there, then the others
   };
+
+  // The text and sort key of the state column for a stream as the walk found it.
+  static QString StateText(const JpegCheck& stream);
+  static double StateOrder(const JpegCheck& stream);
 
   using QAbstractTableModel::QAbstractTableModel;
 

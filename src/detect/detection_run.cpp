@@ -49,6 +49,8 @@ class WindowScan final : public ScanWindow {
     entry.caption = DisplayPath(entry.path);
     entry.sizeText = FormatNumber(int64_t(row.size), NumberPattern::LeadingBlank);
     if (row.modified) entry.timeText = FormatFileTime(*row.modified);
+    entry.stateText = DetectionModel::StateText(row.stream);
+    entry.stateOrder = DetectionModel::StateOrder(row.stream);
     entry.icon.addPixmap(form_.ImageList1.back());
     entry.icon.addPixmap(form_.ImageList3.back());
     form_.ListModel->Append(std::move(entry));

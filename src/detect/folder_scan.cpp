@@ -124,7 +124,9 @@ class Walker {
         window_.ProcessMessages();
         return !run_.cancelRequested.load(std::memory_order_relaxed);
       };
-      std::optional<RgbImage> thumbnail = MakeThumbnail(path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing);
+      JpegCheck stream;
+      std::optional<RgbImage> thumbnail =
+          MakeThumbnail(path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing, &stream);
       if (!thumbnail) {
         if (run_.undecodable) run_.undecodable->push_back(path);
         window_.ProcessMessages();
@@ -135,6 +137,7 @@ class Walker {
       row.size = FileSizeOf(path);
       row.modified = ModificationTime(path);
       row.thumbnail = std::move(*thumbnail);
+      row.stream = std::move(stream);
       window_.AppendRow(std::move(row));
     } catch (...) {
       // One bad file never ends the walk.
@@ -160,6 +163,16 @@ bool IsJpegName(const char* name) {
   }
   ext[n] = '\0';
   return std::strcmp(ext, ".jpg") == 0 || std::strcmp(ext, ".jpeg") == 0;
+}
+
+const char* StateWord(JpegEnd end) {
+  switch (end) {
+    case JpegEnd::Cut: return "cut";
+    case JpegEnd::Trailing: return "trailing";
+    case JpegEnd::Damaged: return "damaged";
+    case JpegEnd::Complete: return "complete";
+  }
+  return "cut";
 }
 
 void ScanFolder(const std::string& folder, ScanRun& run, ScanWindow& window) {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/jpeg_decoder.h"
 #include "platform/rgb_image.h"
 
 namespace yuragi {
@@ -24,7 +25,11 @@ struct DetectionRow {
   uint64_t size = 0;
   std::optional<std::time_t> modified;  // empty when it could not be read
   RgbImage thumbnail;                   // kThumbnailSize square, stretched
+  JpegCheck stream;                     // cut, trailing data or damaged: found by the thumbnail's decode
 };
+
+// "cut", "trailing", "damaged" ("complete" for a file that needs nothing).
+const char* StateWord(JpegEnd end);
 
 // The only ways the walk touches a window, so it also runs headless.
 class ScanWindow {

@@ -28,7 +28,7 @@ std::atomic<bool> interrupted{false};
 void OnInterrupt(int) { interrupted.store(true); }
 
 constexpr char kHelp[] =
-    "Usage: yuragimaru-scan [--json] FOLDER|FILE...\n"
+    "Usage: yuragimaru-scan [--json] [--cut-only] FOLDER|FILE...\n"
     "       yuragimaru-scan --url PATH...\n"
     "\n"
     "Walks each FOLDER as a detection run of yuragimaru does and lists every\n"
@@ -48,6 +48,13 @@ constexpr char kHelp[] =
     "           request_url (the URL as it is requested, percent-encoded,\n"
     "           ready for curl). A path that is not UTF-8 shows U+FFFD in\n"
     "           path and has its exact bytes in path_base64.\n"
+    "           Also state: cut, trailing (complete, with data after the end\n"
+    "           marker) or damaged (complete length, corrupt data); present,\n"
+    "           the share of rows from real data (cut; of the last scan read\n"
+    "           for a progressive file, with scans, the complete scans);\n"
+    "           trailing_bytes and trailing_zero (not cut); warning (damaged);\n"
+    "           note, when the end could not be told (then state is cut).\n"
+    "  --cut-only  list only cut files\n"
     "  --url    print the assumed source URL of each PATH, one per line; the\n"
     "           file system is not touched\n"
     "  --help   this text\n"
@@ -80,6 +87,7 @@ class ConsoleScan final : public ScanWindow {
   }
 
   void AppendRow(DetectionRow row) override {
+    if (cutOnly && row.stream.end != JpegEnd::Cut) return;
     ++rows_;
     const std::string line = ReportLine(row, json_, workingFolder_);
     ClearProgress();
@@ -103,6 +111,8 @@ class ConsoleScan final : public ScanWindow {
     ClearProgress();
     std::fprintf(stderr, "yuragimaru-scan: %s: cannot enter: %s\n", path.c_str(), std::strerror(error));
   }
+
+  bool cutOnly = false;
 
   void ClearProgress() {
     if (!progressShown_) return;
@@ -130,6 +140,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   bool json = false;
   bool urls = false;
+  bool cutOnly = false;
   std::vector<std::string> operands;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
@@ -144,6 +155,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (options && std::strcmp(arg, "--json") == 0) {
       json = true;
+    } else if (options && std::strcmp(arg, "--cut-only") == 0) {
+      cutOnly = true;
     } else if (options && std::strcmp(arg, "--url") == 0) {
       urls = true;
     } else if (options && arg[0] == '-' && arg[1] != '\0') {
@@ -176,6 +189,7 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
 
   ConsoleScan console(json, ::isatty(STDERR_FILENO) == 1, workingFolder);
+  console.cutOnly = cutOnly;
   ScanRun run(interrupted);
   for (const std::string& operand : operands) {
     if (interrupted.load()) break;

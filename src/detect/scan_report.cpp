@@ -73,7 +73,24 @@ std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& wor
   std::string line = "{\"path\":" + JsonString(row.path);
   if (!IsUtf8(path)) line += ",\"path_base64\":\"" + path.toBase64().toStdString() + '"';
   return line + ",\"size\":" + size + ",\"mtime\":" + (row.modified ? JsonString(mtime) : std::string("null")) +
-         ",\"url\":" + JsonString(url) + ",\"request_url\":" + JsonString(WireUrl(urlText)) + "}\n";
+         ",\"url\":" + JsonString(url) + ",\"request_url\":" + JsonString(WireUrl(urlText)) + StateFields(row.stream) +
+         "}\n";
+}
+
+std::string StateFields(const JpegCheck& stream) {
+  std::string fields = ",\"state\":\"" + std::string(StateWord(stream.end)) + '"';
+  if (stream.end == JpegEnd::Cut) {
+    char present[32];
+    std::snprintf(present, sizeof present, "%.3f", stream.present);
+    fields += ",\"present\":" + std::string(present);
+    if (stream.progressive) fields += ",\"scans\":" + std::to_string(stream.completeScans);
+  } else {
+    fields += ",\"trailing_bytes\":" + std::to_string(stream.trailingBytes) +
+              ",\"trailing_zero\":" + (stream.trailingZero ? "true" : "false");
+  }
+  if (stream.end == JpegEnd::Damaged) fields += ",\"warning\":" + JsonString(stream.warning);
+  if (!stream.note.empty()) fields += ",\"note\":" + JsonString(stream.note);
+  return fields;
 }
 
 }  // namespace yuragi

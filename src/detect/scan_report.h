@@ -19,4 +19,9 @@ std::string TsvField(const std::string& bytes);
 // JSON. The URL is built from the path resolved against workingFolder.
 std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& workingFolder);
 
+// The JSON keys that say how a listed file ends, each with its leading
+// comma: state, present and scans (cut), trailing_bytes and trailing_zero
+// (not cut), warning (damaged), note (when the end could not be told).
+std::string StateFields(const JpegCheck& stream);
+
 }  // namespace yuragi

@@ -1,5 +1,6 @@
 #include "platform/jpeg_decoder.h"
 
+#include "platform/jpeg_source.h"
 #include "platform/unique_fd.h"
 
 #include <fcntl.h>
@@ -22,11 +23,26 @@ namespace yuragi {
 
 namespace {
 
+using jpeg_source::FileSource;
+using jpeg_source::MemorySource;
+using jpeg_source::kAll;
+using jpeg_source::kCareful;
+
 struct ErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
-  bool dataMissing = false;
+  bool dataMissing = false;  // the stream or a segment ended early
+  bool sawEof = false;       // the stream itself ended early
+  // The data ran out (its end, or an end marker amid the picture): the scan
+  // then being read and how many of its rows of blocks were complete.
+  bool ranOut = false;
+  bool bitsMissed = false;  // after the end, the decoder needed bits it did not have
+  int endScan = 0;
+  unsigned endRow = 0;
+  unsigned totalRows = 0;
+  int otherWarnings = 0;  // before the data ran out
+  char firstWarning[JMSG_LENGTH_MAX];
 };
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
@@ -36,82 +52,37 @@ struct ErrorManager {
 }
 
 // Warnings are counted, never printed: a cut stream still gives a picture.
+// Whatever the decoder warns of after the data ran out is the cut's doing.
 void EmitMessage(j_common_ptr cinfo, int level) {
   if (level >= 0) return;
   ++cinfo->err->num_warnings;
+  auto* manager = reinterpret_cast<ErrorManager*>(cinfo->err);
   const int code = cinfo->err->msg_code;
-  if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER) reinterpret_cast<ErrorManager*>(cinfo->err)->dataMissing = true;
-}
-
-// Feeds the decoder from an open file in blocks. A trailing hole (a file
-// preallocated to its full size by a download that then stopped) ends the
-// data, as the end of the file would: the rest is zeros nobody wrote.
-struct FileSource {
-  jpeg_source_mgr pub{};
-  int fd = -1;
-  off_t position = 0;
-  off_t dataEnd = 0;
-  const std::function<bool()>* keepGoing = nullptr;
-  int blocksSinceCheck = 0;
-  uint8_t buffer[64 * 1024];
-};
-
-constexpr int kBlocksPerCheck = 64;  // 4 MB
-
-boolean FillFileBuffer(j_decompress_ptr cinfo) {
-  auto* source = reinterpret_cast<FileSource*>(cinfo->src);
-  ssize_t n = 0;
-  if (source->position < source->dataEnd && source->keepGoing && *source->keepGoing &&
-      ++source->blocksSinceCheck >= kBlocksPerCheck) {
-    source->blocksSinceCheck = 0;
-    if (!(*source->keepGoing)()) source->dataEnd = source->position;
-  }
-  if (source->position < source->dataEnd) {
-    const off_t left = source->dataEnd - source->position;
-    const size_t want = left < off_t(sizeof source->buffer) ? size_t(left) : sizeof source->buffer;
-    do {
-      n = ::pread(source->fd, source->buffer, want, source->position);
-    } while (n < 0 && errno == EINTR);
-  }
-  if (n <= 0) {
-    // As the library's own sources do: warn and supply an end-of-image marker.
-    WARNMS(cinfo, JWRN_JPEG_EOF);
-    source->buffer[0] = 0xFF;
-    source->buffer[1] = JPEG_EOI;
-    n = 2;
-    source->dataEnd = source->position;  // nothing more will be read
-  } else {
-    source->position += n;
-  }
-  source->pub.next_input_byte = source->buffer;
-  source->pub.bytes_in_buffer = size_t(n);
-  return TRUE;
-}
-
-void SkipFileData(j_decompress_ptr cinfo, long count) {
-  if (count <= 0) return;
-  auto* source = reinterpret_cast<FileSource*>(cinfo->src);
-  if (size_t(count) <= source->pub.bytes_in_buffer) {
-    source->pub.next_input_byte += count;
-    source->pub.bytes_in_buffer -= size_t(count);
+  const bool eof = code == JWRN_JPEG_EOF;
+  const bool hit = code == JWRN_HIT_MARKER;
+  manager->dataMissing = manager->dataMissing || eof || hit;
+  manager->sawEof = manager->sawEof || eof;
+  const auto* d = cinfo->is_decompressor ? reinterpret_cast<j_decompress_ptr>(cinfo) : nullptr;
+  if (manager->ranOut) {
+    // The end is met while bits are read ahead; the picture lacks data
+    // only from where the decoder first needs what is not there.
+    if (hit && d && !manager->bitsMissed) {
+      manager->bitsMissed = true;
+      manager->endScan = d->input_scan_number;
+      manager->endRow = d->input_iMCU_row;
+    }
     return;
   }
-  source->position += off_t(size_t(count) - source->pub.bytes_in_buffer);
-  source->pub.bytes_in_buffer = 0;
-}
-
-void NoOp(j_decompress_ptr) {}
-
-// Where the data ends: the file's size, or the start of a hole that runs to
-// the end of the file.
-off_t DataEnd(int fd, off_t size) {
-  off_t hole = ::lseek(fd, 0, SEEK_HOLE);
-  for (int i = 0; i < 64 && hole >= 0 && hole < size; ++i) {
-    const off_t data = ::lseek(fd, hole, SEEK_DATA);
-    if (data < 0) return hole;  // only a hole follows
-    hole = ::lseek(fd, data, SEEK_HOLE);
+  // Any other marker amid the data is damage, not an end.
+  if (d && (eof || (hit && d->unread_marker == JPEG_EOI))) {
+    manager->ranOut = true;
+    manager->bitsMissed = hit;
+    manager->endScan = d->input_scan_number;
+    manager->endRow = d->input_iMCU_row;
+    manager->totalRows = d->total_iMCU_rows;
+    return;
   }
-  return size;
+  if (manager->otherWarnings++ == 0) (*cinfo->err->format_message)(cinfo, manager->firstWarning);
 }
 
 // Where decoded rows go: a whole picture, or a scaler that keeps only the
@@ -135,6 +106,12 @@ class PictureSink final : public RowSink {
     std::copy(rgb, rgb + stride, image.pixels.begin() + ptrdiff_t(size_t(y) * stride));
   }
   RgbImage image;
+};
+
+class NoSink final : public RowSink {
+ public:
+  void Begin(int, int) override {}
+  void Row(int, const uint8_t*) override {}
 };
 
 class ScalingSink final : public RowSink {
@@ -214,8 +191,12 @@ struct Session {
   bool created = false;
   std::unique_ptr<UniqueFd> file;
   std::unique_ptr<FileSource> source;
+  std::unique_ptr<MemorySource> memory;  // or a stream in memory
   std::vector<uint8_t> row;
   std::vector<uint8_t> rgb;
+  bool findEnd = false;   // read on to the end marker once the rows are out
+  bool rowsDone = false;  // every row is out; what fails now is only the end
+  bool endFailed = false;
 
   ~Session() {
     if (created) jpeg_destroy_decompress(&cinfo);
@@ -272,7 +253,10 @@ bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink&
   s.errors.pub.error_exit = ErrorExit;
   s.errors.pub.emit_message = EmitMessage;
   s.errors.message[0] = '\0';
-  if (setjmp(s.errors.jump)) return false;
+  if (setjmp(s.errors.jump)) {
+    s.endFailed = s.rowsDone;
+    return s.rowsDone;
+  }
   jpeg_create_decompress(&cinfo);
   s.created = true;
   cinfo.mem->max_memory_to_use = workSpace;
@@ -320,21 +304,85 @@ bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink&
     if (!direct) ConvertRow(cinfo, s.row.data(), s.rgb.data());
     sink.Row(y, direct ? s.row.data() : s.rgb.data());
   }
-  // No jpeg_finish_decompress: it would read on to the end-of-image marker,
-  // through whatever a damaged or padded file holds after the picture.
+  // No jpeg_finish_decompress. When asked, the markers after the picture
+  // are read up to its end-of-image marker and never past it, so whatever
+  // follows (a video, padding) is not parsed; an error there costs no row.
+  s.rowsDone = true;
+  if (s.findEnd && !s.errors.sawEof && cinfo.output_scanline >= cinfo.output_height) {
+    for (int markers = 0; markers < 1000; ++markers) {
+      const int status = jpeg_consume_input(&cinfo);
+      if (status == JPEG_REACHED_EOI || status == JPEG_SUSPENDED) break;
+    }
+  }
   return true;
 }
 
-void MemorySource(jpeg_decompress_struct& cinfo, const uint8_t* data, size_t size) {
-  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+// Bytes of the stream the decoder has taken in.
+uint64_t Consumed(const Session& s) {
+  return s.source ? jpeg_source::Consumed(*s.source) : jpeg_source::Consumed(*s.memory);
+}
+
+bool AllZero(const uint8_t* bytes, size_t count) {
+  return std::all_of(bytes, bytes + count, [](uint8_t b) { return b == 0; });
+}
+
+// Whether the file's bytes from start on are all zero; a hole past the
+// data is zero by definition, and the first other byte ends the read.
+bool FileZeroFrom(FileSource& source, off_t start) {
+  for (off_t at = start; at < source.dataEnd;) {
+    const size_t want = size_t(std::min<off_t>(source.dataEnd - at, off_t(sizeof source.buffer)));
+    ssize_t n = 0;
+    do {
+      n = ::pread(source.fd, source.buffer, want, at);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0 || !AllZero(source.buffer, size_t(n))) return false;
+    at += n;
+  }
+  return true;
+}
+
+void Classify(Session& s, uint64_t streamSize, JpegCheck& check) {
+  const ErrorManager& errors = s.errors;
+  check = JpegCheck{};
+  check.progressive = s.cinfo.progressive_mode != 0;
+  if (errors.otherWarnings > 0) check.warning = errors.firstWarning;
+  const bool scanDone = errors.totalRows == 0 || errors.endRow >= errors.totalRows || !errors.bitsMissed;
+  check.completeScans = errors.ranOut ? std::max(0, scanDone ? errors.endScan : errors.endScan - 1)
+                                      : s.cinfo.input_scan_number;
+  if (errors.ranOut) check.present = scanDone ? 1.0 : double(errors.endRow) / double(errors.totalRows);
+  if (!errors.sawEof && !s.endFailed) {
+    const uint64_t end = std::min(Consumed(s), streamSize);
+    check.trailingBytes = streamSize - end;
+    if (check.trailingBytes > 0) {
+      check.trailingZero =
+          s.source ? FileZeroFrom(*s.source, off_t(end)) : AllZero(s.memory->data + end, size_t(check.trailingBytes));
+    }
+  }
+  if (errors.sawEof) {
+    check.end = JpegEnd::Cut;
+  } else if (errors.otherWarnings > 0) {
+    check.end = JpegEnd::Damaged;
+  } else if (errors.ranOut) {
+    check.end = JpegEnd::Cut;  // closed by an end marker amid the picture
+  } else if (s.endFailed || s.cinfo.output_scanline < s.cinfo.output_height) {
+    check.end = JpegEnd::Cut;
+    check.note = s.endFailed ? std::string("after the picture: ") + errors.message : "stopped before the end";
+  } else {
+    check.end = check.trailingBytes > 0 ? JpegEnd::Trailing : JpegEnd::Complete;
+  }
+}
+
+// The session's memory source, set up for the decoder.
+void UseMemory(Session& s, const uint8_t* data, size_t size, size_t chunk) {
+  s.memory = std::make_unique<MemorySource>();
+  jpeg_source::InitMemorySource(*s.memory, data, size, chunk);
 }
 
 // Opens a regular file for the decoder; non-blocking, so a FIFO named like
 // a picture cannot stall the walk.
-bool OpenFile(Session& s, const std::string& path, const std::function<bool()>& keepGoing, std::string* error) {
-  s.file = std::make_unique<UniqueFd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+bool UseFile(Session& s, int fd, const std::function<bool()>& keepGoing, std::string* error) {
   struct stat st {};
-  if (!*s.file || ::fstat(s.file->get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     if (error) *error = "cannot read file";
     return false;
   }
@@ -344,29 +392,44 @@ bool OpenFile(Session& s, const std::string& path, const std::function<bool()>& 
   }
   s.source = std::make_unique<FileSource>();
   FileSource& source = *s.source;
-  source.fd = s.file->get();
-  source.dataEnd = DataEnd(source.fd, st.st_size);
+  source.fd = fd;
+  source.size = st.st_size;
+  source.dataEnd = jpeg_source::DataEnd(source.fd, st.st_size);
   source.keepGoing = &keepGoing;
-  source.pub.init_source = NoOp;
-  source.pub.fill_input_buffer = FillFileBuffer;
-  source.pub.skip_input_data = SkipFileData;
-  source.pub.resync_to_restart = jpeg_resync_to_restart;
-  source.pub.term_source = NoOp;
+  jpeg_source::InitFileSource(source);
+  return true;
+}
+
+bool OpenFile(Session& s, const std::string& path, const std::function<bool()>& keepGoing, std::string* error) {
+  s.file = std::make_unique<UniqueFd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  return UseFile(s, s.file->get(), keepGoing, error);
+}
+
+// Decodes an opened file (the session holds its source); check, when
+// given, receives how the stream ends.
+bool DecodeOpenFile(Session& session, const DecodeRequest& request, RowSink& sink, std::string* error, bool thumbnail,
+                    JpegCheck* check) {
+  const long workSpace = thumbnail ? ThumbnailWorkSpace(session.source->dataEnd) : kDecodeWorkSpace;
+  jpeg_source_mgr* source = &session.source->pub;
+  session.findEnd = check != nullptr;
+  if (check) session.source->chunk = kCareful;
+  if (!Run(session, [source](jpeg_decompress_struct& cinfo) { cinfo.src = source; }, request, sink, workSpace)) {
+    if (error) *error = session.errors.message;
+    return false;
+  }
+  if (check) Classify(session, uint64_t(session.source->size), *check);
   return true;
 }
 
 bool DecodeFileInto(const std::string& path, const DecodeRequest& request, const std::function<bool()>& keepGoing,
-                    RowSink& sink, std::string* error, bool thumbnail = false) {
+                    RowSink& sink, std::string* error, bool thumbnail = false, JpegCheck* check = nullptr) {
   auto session = std::make_unique<Session>();
   if (!OpenFile(*session, path, keepGoing, error)) return false;
-  const long workSpace = thumbnail ? ThumbnailWorkSpace(session->source->dataEnd) : kDecodeWorkSpace;
-  jpeg_source_mgr* source = &session->source->pub;
-  if (!Run(*session, [source](jpeg_decompress_struct& cinfo) { cinfo.src = source; }, request, sink, workSpace)) {
-    if (error) *error = session->errors.message;
-    return false;
-  }
-  return true;
+  return DecodeOpenFile(*session, request, sink, error, thumbnail, check);
 }
+
+// Every scale covers 1 x 1: the smallest, 1/8, is chosen.
+constexpr DecodeRequest kSmallest{1, 1};
 
 }  // namespace
 
@@ -382,9 +445,10 @@ std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeReque
     return std::nullopt;
   }
   auto session = std::make_unique<Session>();
+  UseMemory(*session, data, size, kAll);
   PictureSink sink;
   const bool decoded =
-      Run(*session, [&](jpeg_decompress_struct& cinfo) { MemorySource(cinfo, data, size); }, request, sink,
+      Run(*session, [&](jpeg_decompress_struct& cinfo) { cinfo.src = &session->memory->pub; }, request, sink,
           kDecodeWorkSpace);
   if (warnings) *warnings = {int(session->errors.pub.num_warnings), session->errors.dataMissing};
   if (!decoded) {
@@ -402,14 +466,50 @@ std::optional<RgbImage> DecodeJpegFile(const std::string& path, DecodeRequest re
 }
 
 std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height, std::string* error,
-                                      const std::function<bool()>& keepGoing) {
+                                      const std::function<bool()>& keepGoing, JpegCheck* check) {
   ScalingSink sink(width, height);
-  if (!DecodeFileInto(path, DecodeRequest{width, height}, keepGoing, sink, error, true)) {
+  if (!DecodeFileInto(path, DecodeRequest{width, height}, keepGoing, sink, error, true, check)) {
     return std::nullopt;
   }
   RgbImage thumbnail = sink.Finish();
   if (thumbnail.empty()) return std::nullopt;
   return thumbnail;
+}
+
+bool CheckJpeg(const uint8_t* data, size_t size, JpegCheck& check, std::string* error) {
+  if (size == 0) {
+    if (error) *error = "empty file";
+    return false;
+  }
+  auto session = std::make_unique<Session>();
+  UseMemory(*session, data, size, kCareful);
+  session->findEnd = true;
+  NoSink sink;
+  if (!Run(*session, [&](jpeg_decompress_struct& cinfo) { cinfo.src = &session->memory->pub; }, kSmallest, sink,
+           kDecodeWorkSpace)) {
+    if (error) *error = session->errors.message;
+    return false;
+  }
+  Classify(*session, size, check);
+  return true;
+}
+
+bool CheckJpegFile(const std::string& path, JpegCheck& check, std::string* error) {
+  auto session = std::make_unique<Session>();
+  NoSink sink;
+  const std::function<bool()> always;
+  return OpenFile(*session, path, always, error) && DecodeOpenFile(*session, kSmallest, sink, error, false, &check);
+}
+
+bool CheckJpegFile(int fd, JpegCheck& check, std::string* error) {
+  auto session = std::make_unique<Session>();
+  NoSink sink;
+  const std::function<bool()> always;
+  // Looking for holes moves the offset; the caller's is put back.
+  const off_t offset = ::lseek(fd, 0, SEEK_CUR);
+  const bool decoded = UseFile(*session, fd, always, error) && DecodeOpenFile(*session, kSmallest, sink, error, false, &check);
+  if (offset >= 0) ::lseek(fd, offset, SEEK_SET);
+  return decoded;
 }
 
 }  // namespace yuragi

@@ -37,12 +37,16 @@ constexpr char kHelp[] =
     "\n"
     "Finds the cut-off pictures below each FOLDER as a detection run of\n"
     "yuragimaru does, fetches each again from its assumed source URL, checks\n"
-    "what came and replaces the cut file with it.\n"
+    "what came and replaces the cut file with it. Listed files that are not cut\n"
+    "(data after the end marker, or damaged) are reported as complete or\n"
+    "damaged and neither fetched nor changed.\n"
     "\n"
     "  --jobs N               transfers at once (default 8, at most 64)\n"
     "  --per-host N           of them to one host (default 2)\n"
     "  --include-undecodable  also the .jpg/.jpeg files without the end marker\n"
     "                         that do not decode at all (cut inside the header)\n"
+    "  --all-listed           fetch every listed file, the complete and damaged\n"
+    "                         ones too\n"
     "  --accept-changed       replace a file even when the server now has another\n"
     "                         picture under its URL\n"
     "  --backup-dir DIR       keep each cut original under DIR, at its path below\n"
@@ -86,10 +90,13 @@ constexpr char kHelp[] =
     "checked against the system's authorities; a certificate that fails is\n"
     "reported, never skipped.\n"
     "\n"
-    "Checks: the new file must start with every byte of the cut file, end in the\n"
-    "end marker and decode without running out of data. Another picture under\n"
+    "Checks: the new file must start with every byte of the cut file and decode\n"
+    "cleanly: no decoder warning of any kind, the end marker where the data ends\n"
+    "(or only bytes the cut file already had after it); otherwise it is corrupt\n"
+    "(with the decoder's first warning) or incomplete. Another picture under\n"
     "the same URL is reported as changed and left alone; an HTML page, an empty\n"
-    "body, an error status or a file no longer than the cut one likewise.\n"
+    "body, an error status, the file's very bytes (same) or a shorter file\n"
+    "likewise.\n"
     "\n"
     "Archive: with --archive, a file whose origin answers 400 or more, cannot be\n"
     "reached or sends a body that fails the checks is looked up afterwards in\n"
@@ -116,8 +123,10 @@ constexpr char kHelp[] =
     "  --json gives the keys path, url, outcome, bytes, resumed, saved, detail,\n"
     "  source (\"origin\" or \"archive\") and for an archive copy capture.\n"
     "  Outcomes: repaired, replaced-changed, closed, would-fetch, http-error,\n"
-    "  html, empty, not-jpeg, smaller, changed, incomplete, transfer-failed,\n"
-    "  too-large, too-slow, save-failed, unreadable, interrupted, not-started.\n"
+    "  html, empty, not-jpeg, same, smaller, changed, incomplete, corrupt,\n"
+    "  transfer-failed, too-large, too-slow, save-failed, unreadable,\n"
+    "  interrupted, not-started; complete and damaged for listed files that\n"
+    "  are not cut.\n"
     "A folder that cannot be entered is named on standard error (with --json\n"
     "also as a line with the outcome cannot-enter) and counted in the summary.\n"
     "Standard error shows live progress while it is a terminal and at the end a\n"
@@ -130,7 +139,7 @@ constexpr char kHelp[] =
     "FOLDER is made absolute against the working folder, with \"./\" and \"..\"\n"
     "resolved, before it is walked, as yuragimaru-scan does for its URLs.\n"
     "\n"
-    "Exit status: 0 everything found was repaired (or nothing was found) and\n"
+    "Exit status: 0 every cut file found was repaired (or none was found) and\n"
     "every folder could be entered, 1 something is left, 2 usage error or a\n"
     "FOLDER that is not a folder.\n";
 
@@ -236,6 +245,8 @@ int main(int argc, char** argv) {
       options.dryRun = true;
     } else if (name == "--include-undecodable" && flag) {
       includeUndecodable = true;
+    } else if (name == "--all-listed" && flag) {
+      options.allListed = true;
     } else if (name == "--accept-changed" && flag) {
       options.fetch.acceptChanged = true;
     } else if (name == "--close-unfetchable" && flag) {

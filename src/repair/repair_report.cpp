@@ -29,9 +29,13 @@ const char* OutcomeWord(Outcome outcome) {
     case Outcome::Html: return "html";
     case Outcome::Empty: return "empty";
     case Outcome::NotJpeg: return "not-jpeg";
+    case Outcome::Same: return "same";
     case Outcome::Smaller: return "smaller";
     case Outcome::Changed: return "changed";
     case Outcome::Incomplete: return "incomplete";
+    case Outcome::Corrupt: return "corrupt";
+    case Outcome::Complete: return "complete";
+    case Outcome::Damaged: return "damaged";
     case Outcome::TransferFailed: return "transfer-failed";
     case Outcome::TooLarge: return "too-large";
     case Outcome::TooSlow: return "too-slow";
@@ -68,6 +72,9 @@ void Count(RepairTotals& totals, const ReportEntry& entry) {
     ++totals.repaired;
   } else if (entry.outcome == Outcome::Closed) {
     ++totals.closed;
+  } else if (entry.outcome == Outcome::Complete || entry.outcome == Outcome::Damaged ||
+             (entry.outcome == Outcome::Same && !entry.cut)) {
+    ++totals.notCut;  // nothing was missing: nothing is left to do
   } else {
     ++totals.left;
   }
@@ -78,9 +85,12 @@ void Count(RepairTotals& totals, const ReportEntry& entry) {
 std::string SummaryText(const RepairTotals& totals) {
   const std::string folders = UnreadableFoldersText(totals.unreadableFolders).toStdString();
   if (totals.found == 0) return FinalText(0, totals.visited).toStdString() + folders + "\n";
-  if (totals.dryRun) return Number(uint64_t(totals.found)) + " 件を取得します（試行のみ）" + folders + "\n";
+  if (totals.dryRun) {
+    return Number(uint64_t(totals.found - totals.notCut)) + " 件を取得します（試行のみ）" + folders + "\n";
+  }
   std::string text = Number(uint64_t(totals.found)) + " 件中 " + Number(uint64_t(totals.repaired)) + " 件を修復しました";
   if (totals.closed > 0) text += "、" + Number(uint64_t(totals.closed)) + " 件を現状のまま補修しました";
+  if (totals.notCut > 0) text += "、" + Number(uint64_t(totals.notCut)) + " 件は切れていませんでした";
   text += folders;
   text += "\n受信 " + Number(totals.received) + " バイト";
   if (totals.saved > 0) text += "、範囲要求で " + Number(totals.saved) + " バイトを省きました";

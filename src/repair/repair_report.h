@@ -14,9 +14,13 @@ enum class Outcome {
   Html,
   Empty,
   NotJpeg,
+  Same,            // the server has the file's very bytes
   Smaller,
   Changed,
   Incomplete,
+  Corrupt,         // the body does not decode cleanly
+  Complete,        // not cut (data after its end marker): not fetched
+  Damaged,         // not cut but damaged: not fetched
   TransferFailed,
   TooLarge,
   TooSlow,         // below the minimum speed, or past its deadline
@@ -39,6 +43,7 @@ struct ReportEntry {
   Outcome outcome = Outcome::NotStarted;
   uint64_t bytes = 0;  // fetched over the wire
   bool resumed = false;
+  bool cut = true;     // the file as listed was cut (not only trailing or damaged)
   uint64_t saved = 0;  // not fetched thanks to Range
   std::string detail;  // status, reason
   std::string capture;  // the archive capture (YYYYMMDDhhmmss) it came from; empty: the origin
@@ -54,6 +59,7 @@ struct RepairTotals {
   int64_t repaired = 0;  // Repaired and ReplacedChanged
   int64_t closed = 0;
   int64_t left = 0;
+  int64_t notCut = 0;  // complete or damaged, so left alone
   uint64_t received = 0;
   uint64_t saved = 0;
   int64_t unreadableFolders = 0;

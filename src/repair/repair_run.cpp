@@ -27,7 +27,14 @@ class Collector final : public ScanWindow {
             const ScanRun& run)
       : result_(result), root_(root), progress_(progress), run_(run) {}
 
-  void AppendRow(DetectionRow row) override { result_.files.push_back({std::move(row.path), root_}); }
+  void AppendRow(DetectionRow row) override {
+    std::string detail = row.stream.end == JpegEnd::Damaged ? row.stream.warning
+                         : row.stream.end == JpegEnd::Trailing
+                             ? std::to_string(row.stream.trailingBytes) + " bytes after the end marker" +
+                                   (row.stream.trailingZero ? ", all zero" : "")
+                             : std::string();
+    result_.files.push_back({std::move(row.path), root_, row.stream.end, std::move(detail)});
+  }
   int64_t RowCount() const override { return int64_t(result_.files.size()); }
   void SetStatusText(const QString&) override {
     if (progress_) progress_(int64_t(result_.files.size()), result_.visited + run_.fileCount);
@@ -51,9 +58,11 @@ Outcome OutcomeOf(Verdict verdict) {
     case Verdict::Empty: return Outcome::Empty;
     case Verdict::Html: return Outcome::Html;
     case Verdict::NotJpeg: return Outcome::NotJpeg;
+    case Verdict::Same: return Outcome::Same;
     case Verdict::Smaller: return Outcome::Smaller;
     case Verdict::Changed: return Outcome::Changed;
     case Verdict::Incomplete: return Outcome::Incomplete;
+    case Verdict::Corrupt: return Outcome::Corrupt;
   }
   return Outcome::NotJpeg;
 }
@@ -74,17 +83,20 @@ class RepairSession::Impl {
       : files_(std::move(files)), options_(options), hooks_(std::move(hooks)), totals_(initial) {
     urls_.reserve(files_.size());
     places_.resize(files_.size());
-    std::vector<FetchItem> items;
+    // Only cut files miss anything; the others are reported, not fetched.
     for (size_t i = 0; i < files_.size(); ++i) {
-      const RepairCandidate& file = files_[i];
-      urls_.push_back(SourceUrlOfPath(file.path));
-      if (options_.dryRun) continue;
-      items.push_back({RequestUrlOf(urls_.back()), file.path});
+      urls_.push_back(SourceUrlOfPath(files_[i].path));
+      if (options_.allListed || files_[i].state == JpegEnd::Cut) wanted_.push_back(i);
+    }
+    std::vector<FetchItem> items;
+    if (!options_.dryRun) {
+      for (const size_t i : wanted_) items.push_back({RequestUrlOf(urls_[i]), files_[i].path});
     }
     FetchHooks fetchHooks;
-    fetchHooks.finished = [this](size_t index, FetchOutcome&& outcome) { Finished(index, std::move(outcome)); };
+    fetchHooks.finished = [this](size_t item, FetchOutcome&& outcome) { Finished(wanted_[item], std::move(outcome)); };
     fetchHooks.progress = hooks_.progress;
-    fetchHooks.readLocal = [this](size_t index, std::string& bytes, std::string* error) {
+    fetchHooks.readLocal = [this](size_t item, std::string& bytes, std::string* error) {
+      const size_t index = wanted_[item];
       return ReadCutFile(files_[index].root, files_[index].path, bytes, places_[index], error);
     };
     engine_ = std::make_unique<FetchEngine>(std::move(items), options_.fetch, std::move(fetchHooks));
@@ -93,8 +105,15 @@ class RepairSession::Impl {
   bool Start(std::string* error) {
     totals_.found = int64_t(files_.size());
     totals_.dryRun = options_.dryRun;
+    for (size_t i = 0; i < files_.size(); ++i) {
+      const JpegEnd state = files_[i].state;
+      if (options_.allListed || state == JpegEnd::Cut) continue;
+      ReportEntry entry = Entry(i, state == JpegEnd::Damaged ? Outcome::Damaged : Outcome::Complete);
+      entry.detail = files_[i].stateDetail;
+      Emit(entry);
+    }
     if (options_.dryRun) {
-      for (size_t i = 0; i < files_.size(); ++i) Emit(Entry(i, Outcome::WouldFetch));
+      for (const size_t i : wanted_) Emit(Entry(i, Outcome::WouldFetch));
     }
     return engine_->Start(error);
   }
@@ -109,6 +128,7 @@ class RepairSession::Impl {
     entry.path = files_[index].path;
     entry.url = urls_[index];
     entry.outcome = outcome;
+    entry.cut = files_[index].state == JpegEnd::Cut;
     return entry;
   }
 
@@ -267,6 +287,7 @@ class RepairSession::Impl {
   RepairTotals totals_;
   std::vector<std::string> urls_;
   std::vector<CutFilePlace> places_;
+  std::vector<size_t> wanted_;  // the files fetched, by the engine's item number
   std::unique_ptr<FetchEngine> engine_;
   struct Deferred {
     size_t index;
@@ -298,7 +319,7 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
     Collector collector(found, folder, progress, run);
     ScanFolder(folder, run, collector);
     found.visited += run.fileCount;
-    for (std::string& path : undecodable) found.files.push_back({std::move(path), folder});
+    for (std::string& path : undecodable) found.files.push_back({std::move(path), folder, JpegEnd::Cut, {}});
     undecodable.clear();
   }
   // Folders given twice, or links, can reach one file by two paths: it is

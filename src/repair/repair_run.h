@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "refetch/archive_client.h"
+#include "platform/jpeg_decoder.h"
 #include "repair/batch_fetch.h"
 #include "repair/repair_report.h"
 
@@ -18,6 +19,8 @@ struct RepairCandidate {
   // The folder whose walk found it: the save walks down from here again.
   // A path not below it is saved from the folder holding it.
   std::string root;
+  JpegEnd state = JpegEnd::Cut;  // as the walk's decode found it; undecodable files count as cut
+  std::string stateDetail;       // what follows the end marker, or the decoder's warning
 };
 
 struct UnreadableFolder {
@@ -39,6 +42,7 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
 struct RepairOptions {
   FetchSettings fetch;
   bool dryRun = false;
+  bool allListed = false;         // fetch files that are not cut too (trailing data, damaged)
   bool closeUnfetchable = false;  // append the end marker where the server says 404 or 410
   std::string backupDir;          // empty: no copies of the cut files
   // Files the origin failed are looked for here afterwards; an empty

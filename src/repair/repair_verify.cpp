@@ -1,11 +1,18 @@
 #include "repair/repair_verify.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #include "detect/end_marker.h"
 #include "platform/jpeg_decoder.h"
+#include "platform/unique_fd.h"
 
 namespace yuragi {
 
@@ -26,35 +33,130 @@ bool LooksLikeHtml(const std::string& bytes, const std::string& contentType) {
   return false;
 }
 
+// A fetched body, in memory or in a file.
+class Body {
+ public:
+  virtual ~Body() = default;
+  virtual uint64_t Size() const = 0;
+  // Exactly count bytes from offset; false when they cannot be read.
+  virtual bool Read(uint64_t offset, size_t count, std::string& out) const = 0;
+  virtual bool Check(JpegCheck& check, std::string* error) const = 0;
+};
+
+class MemoryBody final : public Body {
+ public:
+  explicit MemoryBody(const std::string& bytes) : bytes_(bytes) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  bool Read(uint64_t offset, size_t count, std::string& out) const override {
+    if (offset + count > bytes_.size()) return false;
+    out.assign(bytes_, size_t(offset), count);
+    return true;
+  }
+  bool Check(JpegCheck& check, std::string* error) const override {
+    return CheckJpeg(Bytes(bytes_), bytes_.size(), check, error);
+  }
+
+ private:
+  const std::string& bytes_;
+};
+
+class FileBody final : public Body {
+ public:
+  FileBody(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool Read(uint64_t offset, size_t count, std::string& out) const override {
+    out.resize(count);
+    for (size_t got = 0; got < count;) {
+      const ssize_t n = ::pread(fd_, out.data() + got, count - got, off_t(offset + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      got += size_t(n);
+    }
+    return true;
+  }
+  bool Check(JpegCheck& check, std::string* error) const override { return CheckJpegFile(fd_, check, error); }
+
+ private:
+  int fd_;
+  uint64_t size_;
+};
+
+// Whether the body's first local.size() bytes are local's.
+bool StartsWith(const Body& body, const std::string& local) {
+  if (body.Size() < local.size()) return false;
+  constexpr size_t kBlock = 64 * 1024;
+  std::string block;
+  for (size_t at = 0; at < local.size(); at += kBlock) {
+    const size_t count = std::min(kBlock, local.size() - at);
+    if (!body.Read(at, count, block) || local.compare(at, count, block) != 0) return false;
+  }
+  return true;
+}
+
+Verification Verify(const std::string& local, const Body& fresh, const std::string& contentType, bool acceptChanged) {
+  const uint64_t size = fresh.Size();
+  if (size == 0) return {Verdict::Empty, "empty body"};
+  std::string head;
+  if (!fresh.Read(0, size_t(std::min<uint64_t>(size, 4096)), head)) return {Verdict::NotJpeg, "cannot read the body"};
+  if (!StartsLikeJpeg(head)) {
+    if (LooksLikeHtml(head, contentType)) return {Verdict::Html, contentType.empty() ? "HTML" : contentType};
+    return {Verdict::NotJpeg, contentType.empty() ? "not a JPEG" : contentType};
+  }
+  bool changed = false;
+  if (size == local.size() && StartsWith(fresh, local)) return {Verdict::Same, "the server has these very bytes"};
+  if (size < local.size()) {
+    std::string start;
+    if (fresh.Read(0, size_t(size), start) && local.compare(0, start.size(), start) == 0) {
+      return {Verdict::Smaller, std::to_string(size) + " bytes, the file has " + std::to_string(local.size())};
+    }
+  }
+  if (size <= local.size() || !StartsWith(fresh, local)) {
+    if (!acceptChanged) return {Verdict::Changed, "changed on the server"};
+    changed = true;
+  }
+  JpegCheck check;
+  std::string error;
+  if (!fresh.Check(check, &error)) return {Verdict::NotJpeg, error.empty() ? "does not decode" : error};
+  switch (check.end) {
+    case JpegEnd::Cut:
+      if (!check.note.empty()) return {Verdict::Corrupt, check.note};
+      return {Verdict::Incomplete, "picture data ends early"};
+    case JpegEnd::Damaged:
+      return {Verdict::Corrupt, check.warning};
+    case JpegEnd::Trailing:
+      // Bytes after the end marker are the file's own only when the cut
+      // file already reached past that marker.
+      if (changed || size - check.trailingBytes > local.size()) {
+        return {Verdict::Corrupt, std::to_string(check.trailingBytes) + " bytes after the end marker"};
+      }
+      break;
+    case JpegEnd::Complete:
+      break;
+  }
+  return {changed ? Verdict::GoodChanged : Verdict::Good, {}};
+}
+
 }  // namespace
 
 Verification VerifyFetched(const std::string& local, const std::string& fresh, const std::string& contentType,
                            bool acceptChanged) {
-  if (fresh.empty()) return {Verdict::Empty, "empty body"};
-  if (!StartsLikeJpeg(fresh)) {
-    if (LooksLikeHtml(fresh, contentType)) return {Verdict::Html, contentType.empty() ? "HTML" : contentType};
-    return {Verdict::NotJpeg, contentType.empty() ? "not a JPEG" : contentType};
+  return Verify(local, MemoryBody(fresh), contentType, acceptChanged);
+}
+
+Verification VerifyFetchedFile(const std::string& local, int freshFd, const std::string& contentType,
+                               bool acceptChanged) {
+  struct stat st {};
+  if (freshFd < 0 || ::fstat(freshFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    return {Verdict::NotJpeg, std::string("cannot read the body: ") + std::strerror(freshFd < 0 ? EBADF : errno)};
   }
-  const bool continues = fresh.size() > local.size() && fresh.compare(0, local.size(), local) == 0;
-  bool changed = false;
-  if (!continues) {
-    const bool prefixOfLocal = local.compare(0, fresh.size(), fresh) == 0;
-    if (prefixOfLocal) {
-      return {Verdict::Smaller, std::to_string(fresh.size()) + " bytes, the file has " + std::to_string(local.size())};
-    }
-    if (!acceptChanged) return {Verdict::Changed, "changed on the server"};
-    changed = true;
-  }
-  if (!HasJpegEndMarker(Bytes(fresh), fresh.size())) return {Verdict::Incomplete, "no end marker"};
-  // The entropy-coded data is read in full at the smallest scale too, so a
-  // stream that runs out is caught without the cost of a full-size picture.
-  std::string error;
-  DecodeWarnings warnings;
-  if (!DecodeJpeg(Bytes(fresh), fresh.size(), DecodeRequest{1, 1}, &error, &warnings)) {
-    return {Verdict::NotJpeg, error.empty() ? "does not decode" : error};
-  }
-  if (warnings.dataMissing) return {Verdict::Incomplete, "picture data ends early"};
-  return {changed ? Verdict::GoodChanged : Verdict::Good, {}};
+  return Verify(local, FileBody(freshFd, uint64_t(st.st_size)), contentType, acceptChanged);
+}
+
+Verification VerifyFetchedFile(const std::string& local, const std::string& freshPath, const std::string& contentType,
+                               bool acceptChanged) {
+  const UniqueFd fd(::open(freshPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd) return {Verdict::NotJpeg, "cannot read the body: " + std::string(std::strerror(errno))};
+  return VerifyFetchedFile(local, fd.get(), contentType, acceptChanged);
 }
 
 std::optional<std::string> CloseWithEndMarker(const std::string& local, std::string* detail) {
