@@ -15,8 +15,11 @@ std::string JsonString(const std::string& bytes);
 // CR and backslash written as \t, \n, \r and \\ so a line stays one record.
 std::string TsvField(const std::string& bytes);
 
+class UrlRecords;
+
 // One line of yuragimaru-scan's output (with its "\n"), TAB-separated or
-// JSON. The URL is built from the path resolved against workingFolder.
-std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& workingFolder);
+// JSON. The URL is what the file or its mirror recorded, else the folder
+// rule's, for the path resolved against workingFolder.
+std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& workingFolder, UrlRecords& records);
 
 }  // namespace yuragi

@@ -2,14 +2,19 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <optional>
 #include <set>
 #include <utility>
 
-#include <optional>
-
 #include "detect/folder_scan.h"
+#include "platform/file_info.h"
+#include "platform/paths.h"
+#include "refetch/download.h"
+#include "refetch/httrack_cache.h"
+#include "refetch/recorded_url.h"
+#include "refetch/source_url.h"
 #include "repair/repair_save.h"
-#include "repair/repair_url.h"
 #include "repair/repair_verify.h"
 
 namespace yuragi {
@@ -23,7 +28,7 @@ class Collector final : public ScanWindow {
             const ScanRun& run)
       : result_(result), root_(root), progress_(progress), run_(run) {}
 
-  void AppendRow(DetectionRow row) override { result_.files.push_back({std::move(row.path), root_}); }
+  void AppendRow(DetectionRow row) override { result_.files.push_back({std::move(row.path), root_, {}}); }
   int64_t RowCount() const override { return int64_t(result_.files.size()); }
   void SetStatusText(const QString&) override {
     if (progress_) progress_(int64_t(result_.files.size()), result_.visited + run_.fileCount);
@@ -51,15 +56,52 @@ Outcome OutcomeOf(Verdict verdict) {
   return Outcome::NotJpeg;
 }
 
+bool IsJpegName(const std::string& name) {
+  const size_t dot = name.find_last_of("./");
+  if (dot == std::string::npos || name[dot] != '.') return false;
+  std::string extension = name.substr(dot + 1);
+  for (char& c : extension) c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return extension == "jpg" || extension == "jpeg";
+}
+
+// HTTrack knew each file's full size: a JPEG shorter than that was cut,
+// even where the cut fell right behind an end marker.
+void AddShortHttrackFiles(const std::string& folder, HttrackCaches& caches, std::vector<RepairCandidate>& files) {
+  const std::string absolute = ResolvedPath(QByteArray::fromStdString(folder), WorkingFolder()).toStdString();
+  const HttrackMirror* mirror = caches.MirrorOf(absolute);
+  if (!mirror) return;
+  const std::string below = absolute == mirror->folder ? std::string() : absolute.substr(mirror->folder.size() + 1) + '/';
+  const std::string base = folder.ends_with('/') ? folder : folder + '/';
+  std::vector<RepairCandidate> found;
+  for (const auto& [local, record] : mirror->records) {
+    if (!record.size || record.status != 200 || !IsJpegName(local) || !local.starts_with(below)) continue;
+    std::string path = base + local.substr(below.size());
+    const uint64_t size = FileSizeOf(path);
+    if (size == 0 || size >= *record.size || !IsRegularFile(path)) continue;
+    found.push_back({std::move(path), folder, "shorter than the " + std::to_string(*record.size) + " bytes HTTrack recorded"});
+  }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+  std::move(found.begin(), found.end(), std::back_inserter(files));
+}
+
 class Repairer {
  public:
   Repairer(const std::vector<RepairCandidate>& files, const RepairOptions& options, const RepairHooks& hooks,
            RepairTotals& totals)
       : files_(files), options_(options), hooks_(hooks), totals_(totals) {
-    urls_.reserve(files.size());
+    sources_.reserve(files.size());
     stamps_.reserve(files.size());
+    UrlRecords records;
+    const QByteArray working = WorkingFolder();
     for (const RepairCandidate& file : files) {
-      urls_.push_back(SourceUrlOfPath(file.path));
+      SourceUrl source = records.Lookup(ResolvedPath(QByteArray::fromStdString(file.path), working));
+      // The folder rule reads the path as it was given, as it always has.
+      source.folderUrl = SourceUrlOfPath(QByteArray::fromStdString(file.path));
+      if (source.source == UrlSource::Folder) {
+        source.url = source.folderUrl;
+        source.request = WireUrl(source.folderUrl);
+      }
+      sources_.push_back(std::move(source));
       stamps_.push_back(StampOf(file.path));
     }
   }
@@ -68,37 +110,80 @@ class Repairer {
     totals_.found = int64_t(files_.size());
     totals_.dryRun = options_.dryRun;
     if (options_.dryRun) {
-      for (size_t i = 0; i < files_.size(); ++i) Emit(Entry(i, Outcome::WouldFetch));
+      for (size_t i = 0; i < files_.size(); ++i) Emit(Entry(i, Outcome::WouldFetch), i);
       return true;
     }
     std::vector<FetchItem> items;
     items.reserve(files_.size());
-    for (size_t i = 0; i < files_.size(); ++i) items.push_back({RequestUrlOf(urls_[i]), files_[i].path});
+    for (size_t i = 0; i < files_.size(); ++i) items.push_back({sources_[i].request, files_[i].path});
     FetchHooks fetchHooks;
     fetchHooks.finished = [this](size_t index, FetchOutcome&& outcome) { Finished(index, std::move(outcome)); };
     fetchHooks.progress = hooks_.progress;
     fetchHooks.interrupts = hooks_.interrupts;
-    return FetchAll(items, options_.fetch, fetchHooks, error);
+    return FetchAll(items, options_.fetch, fetchHooks, error) && FetchFallbacks(fetchHooks, error);
   }
 
  private:
+  // A recorded URL that answered with an error, to be tried again by the
+  // folder rule's URL.
+  struct Retry {
+    size_t index;
+    long status;
+    uint64_t received;
+  };
+
+  // The second round, over the files whose recorded URL gave an HTTP error.
+  bool FetchFallbacks(FetchHooks& fetchHooks, std::string* error) {
+    if (retries_.empty()) return true;
+    std::vector<FetchItem> items;
+    for (const Retry& retry : retries_) items.push_back({WireUrl(sources_[retry.index].folderUrl), files_[retry.index].path});
+    fetchHooks.finished = [this](size_t k, FetchOutcome&& outcome) {
+      outcome.received += retries_[k].received;
+      Finished(retries_[k].index, std::move(outcome), &retries_[k]);
+    };
+    return FetchAll(items, options_.fetch, fetchHooks, error);
+  }
+
   ReportEntry Entry(size_t index, Outcome outcome) const {
     ReportEntry entry;
     entry.path = files_[index].path;
-    entry.url = urls_[index];
+    entry.url = sources_[index].url.toUtf8().toStdString();
+    entry.urlSource = UrlSourceName(sources_[index].source);
     entry.outcome = outcome;
     return entry;
   }
 
-  void Emit(const ReportEntry& entry) {
+  void Emit(ReportEntry entry, size_t index) {
+    const std::string& note = files_[index].note;
+    if (!note.empty()) entry.detail = note + (entry.detail.empty() ? "" : "; " + entry.detail);
     Count(totals_, entry);
     if (hooks_.report) hooks_.report(entry);
   }
 
-  void Finished(size_t index, FetchOutcome&& fetched) {
+  void Finished(size_t index, FetchOutcome&& fetched, const Retry* first = nullptr) {
+    const SourceUrl& source = sources_[index];
+    if (!first && fetched.end == FetchEnd::HttpStatus && source.source != UrlSource::Folder &&
+        WireUrl(source.folderUrl) != source.request) {
+      retries_.push_back({index, fetched.status, fetched.received});
+      return;
+    }
     ReportEntry entry = Entry(index, Outcome::TransferFailed);
+    if (first) {
+      entry.url = source.folderUrl.toUtf8().toStdString();
+      entry.urlSource = UrlSourceName(UrlSource::Folder);
+    }
     entry.bytes = fetched.received;
     entry.detail = fetched.error;
+    Settle(index, fetched, entry);
+    if (first) {
+      const std::string why = "the recorded URL " + source.url.toUtf8().toStdString() + " answered " +
+                              std::to_string(first->status) + ", the folder rule's URL was used";
+      entry.detail = why + (entry.detail.empty() ? "" : "; " + entry.detail);
+    }
+    Emit(std::move(entry), index);
+  }
+
+  void Settle(size_t index, const FetchOutcome& fetched, ReportEntry& entry) {
     switch (fetched.end) {
       case FetchEnd::Received:
         Received(index, fetched, entry);
@@ -128,7 +213,6 @@ class Repairer {
         entry.outcome = Outcome::NotStarted;
         break;
     }
-    Emit(entry);
   }
 
   void Received(size_t index, const FetchOutcome& fetched, ReportEntry& entry) {
@@ -183,8 +267,9 @@ class Repairer {
   const RepairOptions& options_;
   const RepairHooks& hooks_;
   RepairTotals& totals_;
-  std::vector<std::string> urls_;
+  std::vector<SourceUrl> sources_;
   std::vector<std::optional<FileStamp>> stamps_;
+  std::vector<Retry> retries_;
 };
 
 }  // namespace
@@ -193,6 +278,7 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
                         const std::function<void(int64_t found, int64_t visited)>& progress) {
   FindResult found;
   std::vector<std::string> undecodable;
+  HttrackCaches caches;
   for (const std::string& folder : folders) {
     if (stop.load()) break;
     ScanRun run(stop);
@@ -200,8 +286,9 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
     Collector collector(found, folder, progress, run);
     ScanFolder(folder, run, collector);
     found.visited += run.fileCount;
-    for (std::string& path : undecodable) found.files.push_back({std::move(path), folder});
+    for (std::string& path : undecodable) found.files.push_back({std::move(path), folder, {}});
     undecodable.clear();
+    if (!stop.load()) AddShortHttrackFiles(folder, caches, found.files);
   }
   // Folders given twice, or links, can reach one file by two paths: it is
   // fetched and replaced once.

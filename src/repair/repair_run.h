@@ -14,6 +14,7 @@ namespace yuragi {
 struct RepairCandidate {
   std::string path;
   std::string root;  // the folder whose walk found it
+  std::string note;  // why a file that ends in its end marker counts as cut
 };
 
 struct FindResult {
@@ -22,7 +23,8 @@ struct FindResult {
 };
 
 // The files a detection run lists below each folder, in its order; with
-// includeUndecodable also the ones without the end marker that do not decode.
+// includeUndecodable also the ones without the end marker that do not decode;
+// then the JPEGs HTTrack's cache says should be longer than they are.
 FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUndecodable,
                         const std::atomic<bool>& stop, const std::function<void(int64_t found, int64_t visited)>& progress);
 
