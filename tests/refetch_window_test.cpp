@@ -1,4 +1,5 @@
 #include <sys/resource.h>
+#include <sys/xattr.h>
 #include <signal.h>
 
 #include <QAction>
@@ -328,4 +329,34 @@ TEST_F(Refetch, ClearEmptiesTheTabButKeepsTheTarget) {
   EXPECT_EQ(ApplicationTitle, ProductName);
   EXPECT_EQ(TargetPath, target);
   EXPECT_TRUE(QFile::exists(TempImagePath));
+}
+
+TEST_F(Refetch, AUrlTheFileRecordedIsShownAndFetched) {
+  const struct {
+    const char* attribute;
+    std::string value;
+  } records[] = {
+      {"user.xdg.origin.url", server.Url("/img/pic.jpg")},
+      {"user.Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=" + server.Url("/img/pic.jpg") + "\r\n"},
+  };
+  for (const auto& record : records) {
+    SCOPED_TRACE(record.attribute);
+    // No folder names a host: only the record knows where the file came from.
+    const QString target = Path(QStringLiteral("downloads/%1/pic.jpg").arg(record.attribute));
+    QDir().mkpath(QFileInfo(target).path());
+    WriteFile(target.toStdString(), old);
+    ASSERT_EQ(::setxattr(target.toUtf8().constData(), record.attribute, record.value.data(), record.value.size(), 0),
+              0);
+    TForm1& f = OpenOn(target);
+    EXPECT_EQ(f.Edit2->text(), QString::fromStdString(server.Url("/img/pic.jpg")));
+    EXPECT_EQ(f.StatusPanel1->text(), "pic.jpg をセットしました（記録された URL）");
+    EXPECT_TRUE(f.Edit2->isEnabled());
+    f.ReGetBtn->click();
+    EXPECT_EQ(f.StatusPanel1->text(), "pic.jpg をダウンロードしました");
+    EXPECT_EQ(Text(ReadFile(TempImagePath.toStdString())), Text(fresh));
+    f.close();
+  }
+  // Without a record the folder rule's URL and the plain words stay.
+  TForm1& f = OpenOn(Target("pic.jpg"));
+  EXPECT_EQ(f.StatusPanel1->text(), "pic.jpg をセットしました");
 }
