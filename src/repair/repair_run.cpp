@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <utility>
@@ -64,21 +65,50 @@ bool IsJpegName(const std::string& name) {
   return extension == "jpg" || extension == "jpeg";
 }
 
+// The mirror folders below folder: those holding hts-cache/. Links to
+// folders are not followed, so the walk ends.
+std::vector<std::string> MirrorsBelow(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> found;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
+       !error && it != end; it.increment(error)) {
+    if (it->path().filename() != "hts-cache" || !it->is_directory(error)) continue;
+    found.push_back(it->path().parent_path().string());
+    it.disable_recursion_pending();
+  }
+  return found;
+}
+
 // HTTrack knew each file's full size: a JPEG shorter than that was cut,
 // even where the cut fell right behind an end marker.
 void AddShortHttrackFiles(const std::string& folder, HttrackCaches& caches, std::vector<RepairCandidate>& files) {
   const std::string absolute = ResolvedPath(QByteArray::fromStdString(folder), WorkingFolder()).toStdString();
-  const HttrackMirror* mirror = caches.MirrorOf(absolute);
-  if (!mirror) return;
-  const std::string below = absolute == mirror->folder ? std::string() : absolute.substr(mirror->folder.size() + 1) + '/';
+  std::vector<const HttrackMirror*> mirrors;
+  if (const HttrackMirror* above = caches.MirrorOf(absolute)) mirrors.push_back(above);
+  for (const std::string& below : MirrorsBelow(absolute)) {
+    const HttrackMirror* mirror = caches.MirrorOf(below);
+    if (mirror && mirror->folder != absolute) mirrors.push_back(mirror);
+  }
   const std::string base = folder.ends_with('/') ? folder : folder + '/';
   std::vector<RepairCandidate> found;
-  for (const auto& [local, record] : mirror->records) {
-    if (!record.size || record.status != 200 || !IsJpegName(local) || !local.starts_with(below)) continue;
-    std::string path = base + local.substr(below.size());
-    const uint64_t size = FileSizeOf(path);
-    if (size == 0 || size >= *record.size || !IsRegularFile(path)) continue;
-    found.push_back({std::move(path), folder, "shorter than the " + std::to_string(*record.size) + " bytes HTTrack recorded"});
+  for (const HttrackMirror* mirror : mirrors) {
+    // The mirror's files as paths below folder: "" or "sub/" in front of each record's own.
+    std::string inside;  // what a record must start with
+    std::string prefix;  // what goes in front of the rest
+    if (mirror->folder.size() > absolute.size()) {
+      prefix = mirror->folder.substr(absolute.size() + (absolute == "/" ? 0 : 1)) + '/';
+    } else if (mirror->folder != absolute) {
+      inside = absolute.substr(mirror->folder.size() + 1) + '/';
+    }
+    for (const auto& [local, record] : mirror->records) {
+      if (!record.size || record.status != 200 || !IsJpegName(local) || !local.starts_with(inside)) continue;
+      std::string path = base + prefix + local.substr(inside.size());
+      const uint64_t size = FileSizeOf(path);
+      if (size == 0 || size >= *record.size || !IsRegularFile(path)) continue;
+      found.push_back(
+          {std::move(path), folder, "shorter than the " + std::to_string(*record.size) + " bytes HTTrack recorded"});
+    }
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
   std::move(found.begin(), found.end(), std::back_inserter(files));
