@@ -1,8 +1,15 @@
 #include "refetch/httrack_cache.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unzip.h>
 
+#include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/file_info.h"
@@ -23,64 +30,242 @@ using UnzipHandle = std::unique_ptr<void, UnzipCloser>;
 
 size_t Footprint(const HttrackRecord& record) { return record.url.size() + record.local.size() * 2 + 96; }
 
+using Records = std::unordered_map<std::string, HttrackRecord>;
+
 class Collector {
  public:
-  explicit Collector(HttrackMirror& mirror) : mirror_(mirror) {}
+  Collector(Records& records, std::string& note) : records_(records), note_(note) {}
 
   // False once a bound is reached.
   bool Add(std::string local, HttrackRecord record) {
     if (local.empty() || record.url.empty()) return true;
     if (++entries_ > kMaxEntries || (bytes_ += Footprint(record)) > kMaxRecordBytes) {
-      mirror_.note = "hts-cache: more entries than are read; the rest was skipped";
+      note_ = "hts-cache: more entries than are read; the rest was skipped";
       return false;
     }
-    mirror_.records.insert_or_assign(std::move(local), std::move(record));
+    records_.insert_or_assign(std::move(local), std::move(record));
     return true;
   }
 
  private:
-  HttrackMirror& mirror_;
+  Records& records_;
+  std::string& note_;
   size_t entries_ = 0;
   size_t bytes_ = 0;
 };
 
+// Where HTTrack saves a URL by default: "http://host:port/p" as "host_port/p".
+std::string DefaultLocalPath(std::string_view url) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return {};
+  std::string local(url.substr(scheme + 3));
+  const size_t colon = local.find(':');
+  if (colon != std::string::npos && colon < local.find('/')) local[colon] = '_';
+  return local;
+}
+
+// The zip's bytes for minizip, through a few blocks kept in memory: the
+// central directory and the local headers are each read front to back, so
+// nearly every read is served without a system call, and a cache of any
+// size costs the same few blocks of memory.
+class BlockReader {
+ public:
+  explicit BlockReader(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    struct stat st {};
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0) size_ = uint64_t(st.st_size);
+  }
+  ~BlockReader() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  BlockReader(const BlockReader&) = delete;
+  BlockReader& operator=(const BlockReader&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  std::string Error() const { return error_; }
+
+  zlib_filefunc64_def Functions() {
+    zlib_filefunc64_def functions{};
+    functions.zopen64_file = [](voidpf self, const void*, int) -> voidpf { return self; };
+    functions.zread_file = [](voidpf self, voidpf, void* buffer, uLong size) -> uLong {
+      return uLong(static_cast<BlockReader*>(self)->Read(static_cast<char*>(buffer), size));
+    };
+    functions.zwrite_file = [](voidpf, voidpf, const void*, uLong) -> uLong { return 0; };
+    functions.ztell64_file = [](voidpf self, voidpf) -> ZPOS64_T { return static_cast<BlockReader*>(self)->pos_; };
+    functions.zseek64_file = [](voidpf self, voidpf, ZPOS64_T offset, int origin) -> long {
+      auto* reader = static_cast<BlockReader*>(self);
+      const uint64_t base = origin == ZLIB_FILEFUNC_SEEK_CUR ? reader->pos_
+                            : origin == ZLIB_FILEFUNC_SEEK_END ? reader->size_
+                                                               : 0;
+      // Past the end is allowed, as a file allows it; reads there find nothing.
+      if (offset > UINT64_MAX - base) return -1;
+      reader->pos_ = base + offset;
+      return 0;
+    };
+    functions.zclose_file = [](voidpf, voidpf) -> int { return 0; };
+    functions.zerror_file = [](voidpf self, voidpf) -> int { return static_cast<BlockReader*>(self)->error_.empty() ? 0 : 1; };
+    functions.opaque = this;
+    return functions;
+  }
+
+ private:
+  static constexpr uint64_t kBlock = 64 * 1024;
+  struct Block {
+    uint64_t start = UINT64_MAX;
+    std::vector<char> bytes;
+  };
+
+  size_t Read(char* out, size_t wanted) {
+    // minizip reads most fields a byte at a time: those come from the block in hand.
+    if (last_ && pos_ >= last_->start && pos_ - last_->start + wanted <= last_->bytes.size()) {
+      std::memcpy(out, last_->bytes.data() + (pos_ - last_->start), wanted);
+      pos_ += wanted;
+      return wanted;
+    }
+    size_t done = 0;
+    while (done < wanted && pos_ < size_) {
+      const Block* block = BlockAt(pos_);
+      if (!block) break;
+      const uint64_t offset = pos_ - block->start;
+      if (offset >= block->bytes.size()) break;
+      const size_t take = std::min<uint64_t>(wanted - done, block->bytes.size() - offset);
+      std::memcpy(out + done, block->bytes.data() + offset, take);
+      done += take;
+      pos_ += take;
+    }
+    return done;
+  }
+
+  const Block* BlockAt(uint64_t position) {
+    const uint64_t start = position / kBlock * kBlock;
+    if (last_ && last_->start == start) return last_;
+    for (const Block& block : blocks_) {
+      if (block.start == start) return last_ = &block;
+    }
+    Block& block = blocks_[next_++ % blocks_.size()];
+    last_ = nullptr;
+    block.start = UINT64_MAX;
+    block.bytes.resize(kBlock);
+    const ssize_t got = ::pread(fd_, block.bytes.data(), kBlock, off_t(start));
+    if (got < 0) {
+      error_ = std::strerror(errno);
+      return nullptr;
+    }
+    block.bytes.resize(size_t(got));
+    block.start = start;
+    return last_ = &block;
+  }
+
+  int fd_ = -1;
+  uint64_t size_ = 0;
+  uint64_t pos_ = 0;
+  std::array<Block, 4> blocks_;
+  const Block* last_ = nullptr;
+  size_t next_ = 0;
+  std::string error_;
+};
+
 std::string UnzipError(const char* what, int code) { return std::string(what) + " (minizip error " + std::to_string(code) + ")"; }
+
+}  // namespace
 
 // The entry names are URLs; the local header's extra field holds HTTrack's
 // header lines, which is not the id-and-length layout of zip's own extra
 // fields, so it is taken as the bytes it is.
-bool ReadZip(const std::string& path, HttrackMirror& mirror) {
-  const UnzipHandle zip(unzOpen64(path.c_str()));
-  if (!zip) {
-    mirror.note = path + ": not a zip archive that can be read";
-    return false;
+class HttrackMirror::Zip {
+ public:
+  explicit Zip(const std::string& path) : path_(path), reader_(path) {}
+
+  // Reads the central directory; false when this is no zip.
+  bool Open(std::string& note) {
+    if (!reader_.IsOpen()) {
+      note = path_ + ": " + std::strerror(errno);
+      return false;
+    }
+    zlib_filefunc64_def functions = reader_.Functions();
+    zip_.reset(unzOpen2_64(path_.c_str(), &functions));
+    if (!zip_) {
+      note = path_ + ": not a zip archive that can be read" + (reader_.Error().empty() ? "" : ": " + reader_.Error());
+      return false;
+    }
+    size_t bytes = 0;
+    unz_global_info64 global{};
+    if (unzGetGlobalInfo64(zip_.get(), &global) == UNZ_OK) byName_.reserve(size_t(std::min<ZPOS64_T>(global.number_entry, kMaxEntries)));
+    int step = unzGoToFirstFile(zip_.get());
+    for (; step == UNZ_OK; step = unzGoToNextFile(zip_.get())) {
+      std::optional<std::string> url = Name(note);
+      if (!url) return true;
+      unz64_file_pos position{};
+      if (unzGetFilePos64(zip_.get(), &position) != UNZ_OK) continue;
+      if (byName_.size() >= kMaxEntries || (bytes += url->size() * 2 + 64) > kMaxRecordBytes) {
+        note = "hts-cache: more entries than are read; the rest was skipped";
+        return true;
+      }
+      byName_.insert_or_assign(DefaultLocalPath(*url), position);
+    }
+    if (step != UNZ_END_OF_LIST_OF_FILE) note = path_ + ": " + UnzipError("broken central directory", step);
+    return true;
   }
-  Collector collector(mirror);
-  std::vector<char> name(65536);
-  std::vector<char> extra(65536);
-  for (int step = unzGoToFirstFile(zip.get()); step == UNZ_OK; step = unzGoToNextFile(zip.get())) {
+
+  // The entry whose name says it was saved at local, if its header agrees.
+  std::optional<HttrackRecord> Guess(const std::string& local) {
+    const auto found = byName_.find(local);
+    if (found == byName_.end()) return std::nullopt;
+    unz64_file_pos position = found->second;
+    std::string ignored;
+    if (unzGoToFilePos64(zip_.get(), &position) != UNZ_OK) return std::nullopt;
+    std::optional<HttrackRecord> record = Current(ignored);
+    if (!record || record->local != local) return std::nullopt;
+    return record;
+  }
+
+  void ReadAll(Collector& collector, std::string& note) {
+    int step = unzGoToFirstFile(zip_.get());
+    for (; step == UNZ_OK; step = unzGoToNextFile(zip_.get())) {
+      std::optional<HttrackRecord> record = Current(note);
+      if (!record) return;
+      std::string local = std::move(record->local);
+      if (!collector.Add(std::move(local), std::move(*record))) return;
+    }
+    if (step != UNZ_END_OF_LIST_OF_FILE) note = path_ + ": " + UnzipError("broken central directory", step);
+  }
+
+ private:
+  std::optional<std::string> Name(std::string& note) {
     unz_file_info64 info{};
-    int code = unzGetCurrentFileInfo64(zip.get(), &info, name.data(), uLong(name.size()), nullptr, 0, nullptr, 0);
-    if (code != UNZ_OK || info.size_filename >= name.size()) {
-      mirror.note = path + ": " + UnzipError("broken entry", code);
-      return true;
+    const int code = unzGetCurrentFileInfo64(zip_.get(), &info, name_.data(), uLong(name_.size()), nullptr, 0, nullptr, 0);
+    if (code != UNZ_OK || info.size_filename >= name_.size()) {
+      note = path_ + ": " + UnzipError("broken entry", code);
+      return std::nullopt;
     }
-    // Raw: the header is read, nothing is inflated.
-    code = unzOpenCurrentFile2(zip.get(), nullptr, nullptr, 1);
-    if (code != UNZ_OK) {
-      mirror.note = path + ": " + UnzipError("broken local header", code);
-      return true;
-    }
-    const int length = unzGetLocalExtrafield(zip.get(), extra.data(), unsigned(extra.size()));
-    unzCloseCurrentFile(zip.get());
-    if (length < 0) continue;
-    HttrackRecord record = ParseHttrackHeaders(std::string_view(extra.data(), size_t(length)));
-    record.url.assign(name.data(), info.size_filename);
-    std::string local = std::move(record.local);
-    if (!collector.Add(std::move(local), std::move(record))) return true;
+    return std::string(name_.data(), info.size_filename);
   }
-  return true;
-}
+
+  // The current entry with its header lines; nothing when it is broken.
+  std::optional<HttrackRecord> Current(std::string& note) {
+    std::optional<std::string> url = Name(note);
+    if (!url) return std::nullopt;
+    // Raw: the header is read, nothing is inflated.
+    const int code = unzOpenCurrentFile2(zip_.get(), nullptr, nullptr, 1);
+    if (code != UNZ_OK) {
+      note = path_ + ": " + UnzipError("broken local header", code);
+      return std::nullopt;
+    }
+    const int length = unzGetLocalExtrafield(zip_.get(), extra_.data(), unsigned(extra_.size()));
+    unzCloseCurrentFile(zip_.get());
+    HttrackRecord record = ParseHttrackHeaders(std::string_view(extra_.data(), size_t(std::max(length, 0))));
+    record.url = std::move(*url);
+    return record;
+  }
+
+  std::string path_;
+  BlockReader reader_;
+  UnzipHandle zip_;
+  std::unordered_map<std::string, unz64_file_pos> byName_;
+  std::vector<char> name_ = std::vector<char>(65536);
+  std::vector<char> extra_ = std::vector<char>(65536);
+};
+
+namespace {
 
 bool StartsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
 
@@ -116,10 +301,9 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-void ReadLog(const std::string& path, const std::string& folder, HttrackMirror& mirror) {
+void ReadLog(const std::string& path, const std::string& folder, Collector& collector, std::string& note) {
   const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) return;
-  Collector collector(mirror);
   LocalPathCutter cutter(folder);
   std::string line;
   int broken = 0;
@@ -138,7 +322,7 @@ void ReadLog(const std::string& path, const std::string& folder, HttrackMirror& 
     if (!collector.Add(std::move(local), std::move(*record))) return;
   }
   // The heading line is one that does not parse.
-  if (broken > 1 && mirror.note.empty()) mirror.note = path + ": " + std::to_string(broken - 1) + " broken lines skipped";
+  if (broken > 1 && note.empty()) note = path + ": " + std::to_string(broken - 1) + " broken lines skipped";
 }
 
 std::string ParentOf(const std::string& folder) {
@@ -149,21 +333,50 @@ std::string ParentOf(const std::string& folder) {
 
 }  // namespace
 
-HttrackMirror ReadHttrackMirror(const std::string& folder) {
-  HttrackMirror mirror;
-  mirror.folder = folder;
-  const std::string cache = folder + "/hts-cache/";
-  if (IsRegularFile(cache + "new.zip")) {
-    if (ReadZip(cache + "new.zip", mirror)) return mirror;
+HttrackMirror::HttrackMirror(std::string folder) : folder_(std::move(folder)) {
+  const std::string zip = folder_ + "/hts-cache/new.zip";
+  if (IsRegularFile(zip)) {
+    zip_ = std::make_unique<Zip>(zip);
+    if (zip_->Open(note_)) return;
+    zip_.reset();
   }
-  ReadLog(cache + "new.txt", folder, mirror);
-  return mirror;
+  ReadAll();
+}
+
+HttrackMirror::~HttrackMirror() = default;
+
+void HttrackMirror::ReadAll() {
+  if (complete_) return;
+  complete_ = true;
+  Collector collector(records_, note_);
+  if (zip_) {
+    zip_->ReadAll(collector, note_);
+  } else {
+    ReadLog(folder_ + "/hts-cache/new.txt", folder_, collector, note_);
+  }
+}
+
+const HttrackRecord* HttrackMirror::Find(const std::string& local) {
+  if (!complete_) {
+    if (const auto found = records_.find(local); found != records_.end()) return &found->second;
+    if (std::optional<HttrackRecord> guessed = zip_->Guess(local)) {
+      return &records_.insert_or_assign(local, std::move(*guessed)).first->second;
+    }
+    ReadAll();
+  }
+  const auto found = records_.find(local);
+  return found == records_.end() ? nullptr : &found->second;
+}
+
+const std::unordered_map<std::string, HttrackRecord>& HttrackMirror::All() {
+  ReadAll();
+  return records_;
 }
 
 HttrackCaches::HttrackCaches() = default;
 HttrackCaches::~HttrackCaches() = default;
 
-const HttrackMirror* HttrackCaches::MirrorOf(const std::string& folder) {
+HttrackMirror* HttrackCaches::MirrorOf(const std::string& folder) {
   std::vector<std::string> walked;
   std::string at = folder;
   std::string found;
@@ -183,7 +396,7 @@ const HttrackMirror* HttrackCaches::MirrorOf(const std::string& folder) {
   for (const std::string& each : walked) mirrorOfFolder_.emplace(each, found);
   if (found.empty()) return nullptr;
   auto& mirror = mirrors_[found];
-  if (!mirror) mirror = std::make_unique<HttrackMirror>(ReadHttrackMirror(found));
+  if (!mirror) mirror = std::make_unique<HttrackMirror>(found);
   return mirror.get();
 }
 

@@ -1,5 +1,6 @@
 #include "refetch/httrack_lines.h"
 
+#include <algorithm>
 #include <charconv>
 #include <vector>
 
@@ -28,7 +29,10 @@ HttrackRecord ParseHttrackHeaders(std::string_view lines) {
     const std::optional<HeaderField> field = SplitHeaderLine(line);
     if (!field) continue;
     if (HeaderNameIs(field->name, "X-Save")) {
-      record.local = std::string(field->value);
+      // HTTrack writes no control bytes into a name; a value holding one
+      // is damage and names no file.
+      const bool damaged = std::any_of(field->value.begin(), field->value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+      record.local = damaged ? std::string() : std::string(field->value);
     } else if (HeaderNameIs(field->name, "X-Size")) {
       record.size = NumberOf<uint64_t>(field->value);
     } else if (HeaderNameIs(field->name, "X-StatusCode")) {

@@ -224,17 +224,17 @@ SourceUrl UrlRecords::Lookup(const QByteArray& path) {
   }
   if (!found) {
     const size_t slash = file.find_last_of('/');
-    const HttrackMirror* mirror =
+    HttrackMirror* mirror =
         slash == std::string::npos ? nullptr : httrack_->MirrorOf(slash == 0 ? std::string("/") : file.substr(0, slash));
     if (mirror) {
-      notes.Add(mirror->note);
-      const std::string below = file.substr(std::min(file.size(), mirror->folder.size() + 1));
-      const auto record = mirror->records.find(below);
-      if (record == mirror->records.end()) {
-        notes.Add(mirror->folder + "/hts-cache: no entry for this file");
-      } else if (take(UrlSource::Httrack, record->second.url, "hts-cache")) {
+      const std::string below = file.substr(std::min(file.size(), mirror->Folder().size() + 1));
+      const HttrackRecord* record = mirror->Find(below);
+      notes.Add(mirror->Note());
+      if (!record) {
+        notes.Add(mirror->Folder() + "/hts-cache: no entry for this file");
+      } else if (take(UrlSource::Httrack, record->url, "hts-cache")) {
         found = true;
-        result.expectedSize = record->second.size;
+        result.expectedSize = record->size;
       }
     }
   }

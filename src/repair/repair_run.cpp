@@ -84,24 +84,25 @@ std::vector<std::string> MirrorsBelow(const std::string& folder) {
 // even where the cut fell right behind an end marker.
 void AddShortHttrackFiles(const std::string& folder, HttrackCaches& caches, std::vector<RepairCandidate>& files) {
   const std::string absolute = ResolvedPath(QByteArray::fromStdString(folder), WorkingFolder()).toStdString();
-  std::vector<const HttrackMirror*> mirrors;
-  if (const HttrackMirror* above = caches.MirrorOf(absolute)) mirrors.push_back(above);
+  std::vector<HttrackMirror*> mirrors;
+  if (HttrackMirror* above = caches.MirrorOf(absolute)) mirrors.push_back(above);
   for (const std::string& below : MirrorsBelow(absolute)) {
-    const HttrackMirror* mirror = caches.MirrorOf(below);
-    if (mirror && mirror->folder != absolute) mirrors.push_back(mirror);
+    HttrackMirror* mirror = caches.MirrorOf(below);
+    if (mirror && mirror->Folder() != absolute) mirrors.push_back(mirror);
   }
   const std::string base = folder.ends_with('/') ? folder : folder + '/';
   std::vector<RepairCandidate> found;
-  for (const HttrackMirror* mirror : mirrors) {
+  for (HttrackMirror* mirror : mirrors) {
     // The mirror's files as paths below folder: "" or "sub/" in front of each record's own.
     std::string inside;  // what a record must start with
     std::string prefix;  // what goes in front of the rest
-    if (mirror->folder.size() > absolute.size()) {
-      prefix = mirror->folder.substr(absolute.size() + (absolute == "/" ? 0 : 1)) + '/';
-    } else if (mirror->folder != absolute) {
-      inside = absolute.substr(mirror->folder.size() + 1) + '/';
+    const std::string& mirrorFolder = mirror->Folder();
+    if (mirrorFolder.size() > absolute.size()) {
+      prefix = mirrorFolder.substr(absolute.size() + (absolute == "/" ? 0 : 1)) + '/';
+    } else if (mirrorFolder != absolute) {
+      inside = absolute.substr(mirrorFolder.size() + 1) + '/';
     }
-    for (const auto& [local, record] : mirror->records) {
+    for (const auto& [local, record] : mirror->All()) {
       if (!record.size || record.status != 200 || !IsJpegName(local) || !local.starts_with(inside)) continue;
       std::string path = base + prefix + local.substr(inside.size());
       const uint64_t size = FileSizeOf(path);
