@@ -215,8 +215,9 @@ TEST_F(RecordedUrls, AnErrorAtTheRecordedUrlFallsBackToTheFolderRule) {
 }
 
 TEST_F(RecordedUrls, RecordsThatCannotBeUsedAreSkippedWithANote) {
+  // Given a relative output folder, new.txt names the files relative to it.
   const QString mirror = Folder("ht");
-  ASSERT_EQ(Start("httrack", {QString::fromStdString(server.Url("/index.html")), "-O", mirror, "-q"}).code, 0);
+  ASSERT_EQ(Start("httrack", {QString::fromStdString(server.Url("/index.html")), "-O", "ht", "-q"}, dir.path()).code, 0);
   const QString hostFolder = QStringLiteral("%1/127.0.0.1_%2").arg(mirror).arg(server.Port());
   // A new.zip that is no zip (2 GB, nearly all hole): new.txt is read instead.
   const std::string zip = (mirror + "/hts-cache/new.zip").toStdString();
