@@ -1,11 +1,8 @@
 #include "refetch/httrack_cache.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unzip.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +10,7 @@
 #include <vector>
 
 #include "platform/file_info.h"
+#include "refetch/zip_block_reader.h"
 
 namespace yuragi {
 
@@ -64,106 +62,6 @@ std::string DefaultLocalPath(std::string_view url) {
   return local;
 }
 
-// The zip's bytes for minizip, through a few blocks kept in memory: the
-// central directory and the local headers are each read front to back, so
-// nearly every read is served without a system call, and a cache of any
-// size costs the same few blocks of memory.
-class BlockReader {
- public:
-  explicit BlockReader(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    struct stat st {};
-    if (fd_ >= 0 && ::fstat(fd_, &st) == 0) size_ = uint64_t(st.st_size);
-  }
-  ~BlockReader() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  BlockReader(const BlockReader&) = delete;
-  BlockReader& operator=(const BlockReader&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
-  std::string Error() const { return error_; }
-
-  zlib_filefunc64_def Functions() {
-    zlib_filefunc64_def functions{};
-    functions.zopen64_file = [](voidpf self, const void*, int) -> voidpf { return self; };
-    functions.zread_file = [](voidpf self, voidpf, void* buffer, uLong size) -> uLong {
-      return uLong(static_cast<BlockReader*>(self)->Read(static_cast<char*>(buffer), size));
-    };
-    functions.zwrite_file = [](voidpf, voidpf, const void*, uLong) -> uLong { return 0; };
-    functions.ztell64_file = [](voidpf self, voidpf) -> ZPOS64_T { return static_cast<BlockReader*>(self)->pos_; };
-    functions.zseek64_file = [](voidpf self, voidpf, ZPOS64_T offset, int origin) -> long {
-      auto* reader = static_cast<BlockReader*>(self);
-      const uint64_t base = origin == ZLIB_FILEFUNC_SEEK_CUR ? reader->pos_
-                            : origin == ZLIB_FILEFUNC_SEEK_END ? reader->size_
-                                                               : 0;
-      // Past the end is allowed, as a file allows it; reads there find nothing.
-      if (offset > UINT64_MAX - base) return -1;
-      reader->pos_ = base + offset;
-      return 0;
-    };
-    functions.zclose_file = [](voidpf, voidpf) -> int { return 0; };
-    functions.zerror_file = [](voidpf self, voidpf) -> int { return static_cast<BlockReader*>(self)->error_.empty() ? 0 : 1; };
-    functions.opaque = this;
-    return functions;
-  }
-
- private:
-  static constexpr uint64_t kBlock = 64 * 1024;
-  struct Block {
-    uint64_t start = UINT64_MAX;
-    std::vector<char> bytes;
-  };
-
-  size_t Read(char* out, size_t wanted) {
-    // minizip reads most fields a byte at a time: those come from the block in hand.
-    if (last_ && pos_ >= last_->start && pos_ - last_->start + wanted <= last_->bytes.size()) {
-      std::memcpy(out, last_->bytes.data() + (pos_ - last_->start), wanted);
-      pos_ += wanted;
-      return wanted;
-    }
-    size_t done = 0;
-    while (done < wanted && pos_ < size_) {
-      const Block* block = BlockAt(pos_);
-      if (!block) break;
-      const uint64_t offset = pos_ - block->start;
-      if (offset >= block->bytes.size()) break;
-      const size_t take = std::min<uint64_t>(wanted - done, block->bytes.size() - offset);
-      std::memcpy(out + done, block->bytes.data() + offset, take);
-      done += take;
-      pos_ += take;
-    }
-    return done;
-  }
-
-  const Block* BlockAt(uint64_t position) {
-    const uint64_t start = position / kBlock * kBlock;
-    if (last_ && last_->start == start) return last_;
-    for (const Block& block : blocks_) {
-      if (block.start == start) return last_ = &block;
-    }
-    Block& block = blocks_[next_++ % blocks_.size()];
-    last_ = nullptr;
-    block.start = UINT64_MAX;
-    block.bytes.resize(kBlock);
-    const ssize_t got = ::pread(fd_, block.bytes.data(), kBlock, off_t(start));
-    if (got < 0) {
-      error_ = std::strerror(errno);
-      return nullptr;
-    }
-    block.bytes.resize(size_t(got));
-    block.start = start;
-    return last_ = &block;
-  }
-
-  int fd_ = -1;
-  uint64_t size_ = 0;
-  uint64_t pos_ = 0;
-  std::array<Block, 4> blocks_;
-  const Block* last_ = nullptr;
-  size_t next_ = 0;
-  std::string error_;
-};
-
 std::string UnzipError(const char* what, int code) { return std::string(what) + " (minizip error " + std::to_string(code) + ")"; }
 
 }  // namespace
@@ -178,7 +76,7 @@ class HttrackMirror::Zip {
   // Reads the central directory; false when this is no zip.
   bool Open(std::string& note) {
     if (!reader_.IsOpen()) {
-      note = path_ + ": " + std::strerror(errno);
+      note = path_ + ": " + std::strerror(reader_.OpenError());
       return false;
     }
     zlib_filefunc64_def functions = reader_.Functions();
@@ -258,7 +156,7 @@ class HttrackMirror::Zip {
   }
 
   std::string path_;
-  BlockReader reader_;
+  ZipBlockReader reader_;
   UnzipHandle zip_;
   std::unordered_map<std::string, unz64_file_pos> byName_;
   std::vector<char> name_ = std::vector<char>(65536);
