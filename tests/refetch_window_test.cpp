@@ -43,6 +43,8 @@ class Refetch : public WindowTest {
       });
     };
     serve("/img/pic.jpg", Text(fresh), "image/jpeg");
+    // The server takes "%3D" for "=": a recorded escape must reach it as it is.
+    serve("/img/pic=1.jpg", Text(fresh), "image/jpeg");
     serve("/img/same.jpg", Text(old), "image/jpeg");
     serve("/img/missing.jpg", "<html><body>404 Not Found</body></html>", "text/html", 404);
     serve("/img/empty.jpg", "", "image/jpeg");
@@ -335,24 +337,28 @@ TEST_F(Refetch, AUrlTheFileRecordedIsShownAndFetched) {
   const struct {
     const char* attribute;
     std::string value;
+    std::string url;
   } records[] = {
-      {"user.xdg.origin.url", server.Url("/img/pic.jpg")},
-      {"user.Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=" + server.Url("/img/pic.jpg") + "\r\n"},
+      {"user.xdg.origin.url", server.Url("/img/pic.jpg"), server.Url("/img/pic.jpg")},
+      {"user.xdg.origin.url", server.Url("/img/pic%3D1.jpg"), server.Url("/img/pic%3D1.jpg")},
+      {"user.Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=" + server.Url("/img/pic.jpg") + "\r\n",
+       server.Url("/img/pic.jpg")},
   };
+  int n = 0;
   for (const auto& record : records) {
-    SCOPED_TRACE(record.attribute);
+    SCOPED_TRACE(record.value);
     // No folder names a host: only the record knows where the file came from.
-    const QString target = Path(QStringLiteral("downloads/%1/pic.jpg").arg(record.attribute));
+    const QString target = Path(QStringLiteral("downloads/%1/%2/pic.jpg").arg(record.attribute).arg(++n));
     QDir().mkpath(QFileInfo(target).path());
     WriteFile(target.toStdString(), old);
     ASSERT_EQ(::setxattr(target.toUtf8().constData(), record.attribute, record.value.data(), record.value.size(), 0),
               0);
     TForm1& f = OpenOn(target);
-    EXPECT_EQ(f.Edit2->text(), QString::fromStdString(server.Url("/img/pic.jpg")));
+    EXPECT_EQ(f.Edit2->text(), QString::fromStdString(record.url));
     EXPECT_EQ(f.StatusPanel1->text(), "pic.jpg をセットしました（記録された URL）");
     EXPECT_TRUE(f.Edit2->isEnabled());
     f.ReGetBtn->click();
-    EXPECT_EQ(f.StatusPanel1->text(), "pic.jpg をダウンロードしました");
+    EXPECT_EQ(f.StatusPanel1->text(), QString::fromStdString(record.url).section('/', -1) + " をダウンロードしました");
     EXPECT_EQ(Text(ReadFile(TempImagePath.toStdString())), Text(fresh));
     f.close();
   }

@@ -46,6 +46,8 @@ void TForm1::SetTarget() {
   if (IsRegularFile(path.toStdString())) source = UrlRecords().Lookup(ResolvedPath(path, WorkingFolder()));
   // Without a record the rule reads the path as the box holds it.
   Edit2->setText(source.source == UrlSource::Folder ? SourceUrlOfPath(path) : source.url);
+  edit2Recorded_ = source.source == UrlSource::Folder ? QString() : source.url;
+  edit2Request_ = source.source == UrlSource::Folder ? std::string() : source.request;
   Edit2->setEnabled(true);
   SetFaceColour(Edit2, false);
   BrowseBtn->setEnabled(true);
