@@ -90,7 +90,7 @@ class HttrackMirror::Zip {
     if (unzGetGlobalInfo64(zip_.get(), &global) == UNZ_OK) byName_.reserve(size_t(std::min<ZPOS64_T>(global.number_entry, kMaxEntries)));
     int step = unzGoToFirstFile(zip_.get());
     for (; step == UNZ_OK; step = unzGoToNextFile(zip_.get())) {
-      std::optional<std::string> url = Name(note);
+      const std::optional<std::string_view> url = Name(note);
       if (!url) return true;
       unz64_file_pos position{};
       if (unzGetFilePos64(zip_.get(), &position) != UNZ_OK) continue;
@@ -128,20 +128,22 @@ class HttrackMirror::Zip {
   }
 
  private:
-  std::optional<std::string> Name(std::string& note) {
+  // The current entry's name, valid until the next call.
+  std::optional<std::string_view> Name(std::string& note) {
     unz_file_info64 info{};
     const int code = unzGetCurrentFileInfo64(zip_.get(), &info, name_.data(), uLong(name_.size()), nullptr, 0, nullptr, 0);
     if (code != UNZ_OK || info.size_filename >= name_.size()) {
       note = path_ + ": " + UnzipError("broken entry", code);
       return std::nullopt;
     }
-    return std::string(name_.data(), info.size_filename);
+    return std::string_view(name_.data(), info.size_filename);
   }
 
   // The current entry with its header lines; nothing when it is broken.
   std::optional<HttrackRecord> Current(std::string& note) {
-    std::optional<std::string> url = Name(note);
-    if (!url) return std::nullopt;
+    const std::optional<std::string_view> name = Name(note);
+    if (!name) return std::nullopt;
+    std::string url(*name);
     // Raw: the header is read, nothing is inflated.
     const int code = unzOpenCurrentFile2(zip_.get(), nullptr, nullptr, 1);
     if (code != UNZ_OK) {
@@ -151,7 +153,7 @@ class HttrackMirror::Zip {
     const int length = unzGetLocalExtrafield(zip_.get(), extra_.data(), unsigned(extra_.size()));
     unzCloseCurrentFile(zip_.get());
     HttrackRecord record = ParseHttrackHeaders(std::string_view(extra_.data(), size_t(std::max(length, 0))));
-    record.url = std::move(*url);
+    record.url = std::move(url);
     return record;
   }
 

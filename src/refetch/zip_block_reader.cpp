@@ -51,7 +51,12 @@ zlib_filefunc64_def ZipBlockReader::Functions() {
 size_t ZipBlockReader::Read(char* out, size_t wanted) {
   // minizip reads most fields a byte at a time: those come from the block in hand.
   if (last_ && pos_ >= last_->start && pos_ - last_->start + wanted <= last_->bytes.size()) {
-    std::memcpy(out, last_->bytes.data() + (pos_ - last_->start), wanted);
+    const char* from = last_->bytes.data() + (pos_ - last_->start);
+    if (wanted == 1) {
+      *out = *from;
+    } else {
+      std::memcpy(out, from, wanted);
+    }
     pos_ += wanted;
     return wanted;
   }
