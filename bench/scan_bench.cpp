@@ -25,6 +25,7 @@
 #include "app/main_window.h"
 #include "detect/detection_model.h"
 #include "detect/folder_scan.h"
+#include "httrack_cache_writer.h"
 #include "jpeg_writer.h"
 #include "widgets/folder_tree.h"
 #include "platform/jpeg_decoder.h"
@@ -242,13 +243,14 @@ void DetailsRuns(const QString& workPath);
 void AllCutRuns(const QString& workPath, const char* scanner);
 void HostileRuns(const QString& workPath, const char* scanner);
 void ThumbnailRuns(const QString& workPath);
+bool HttrackRuns(const QString& workPath, int files, const char* scanner);
 }  // namespace
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   int files = 20000;
   const char* scanner = nullptr;
-  std::string parts = "tree,details,cut,hostile,thumbnail";
+  std::string parts = "tree,details,cut,hostile,thumbnail,httrack";
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--files") == 0 && i + 1 < argc) files = std::atoi(argv[++i]);
     else if (std::strcmp(argv[i], "--scanner") == 0 && i + 1 < argc) scanner = argv[++i];
@@ -264,6 +266,7 @@ int main(int argc, char** argv) {
   if (wanted("details")) DetailsRuns(work.path());
   if (wanted("cut")) AllCutRuns(work.path(), scanner);
   if (wanted("thumbnail")) ThumbnailRuns(work.path());
+  if (wanted("httrack") && scanner && !HttrackRuns(work.path(), files, scanner)) return 1;
   return 0;
 }
 
@@ -302,6 +305,41 @@ void TreeRuns(const QString& workPath, int files, const char* scanner) {
     std::printf("  peak memory of yuragimaru-scan over the tree: %.1f MB (target <= 64)\n",
                 double(PeakKilobytesOfScan(scanner, cut.root)) / 1024.0);
   }
+}
+
+// yuragimaru-scan over the tree with 2 % cut, without and with an HTTrack
+// cache beside it that names every JPEG of the tree.
+bool HttrackRuns(const QString& workPath, int files, const char* scanner) {
+  const Tree tree = BuildTree(workPath + "/mirror", 0.02, files);
+  std::vector<std::string> locals;
+  for (int i = 0; i < files * 8 / 10; ++i) {
+    const int folders = std::max(1, files / 50);
+    locals.push_back(QStringLiteral("site.example/d%1/s%2/p%3.jpg").arg(i % folders / 20).arg(i % folders).arg(i).toStdString());
+  }
+  // Medians of wall and CPU time (the machine may be shared).
+  const auto scan = [&] {
+    std::vector<double> wall, cpu;
+    for (int i = 0; i < 9; ++i) {
+      const ScanUsage usage = RunScanner(scanner, tree.root);
+      wall.push_back(usage.wallSeconds);
+      cpu.push_back(usage.cpuSeconds);
+    }
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    return std::pair(wall[4], cpu[4]);
+  };
+  RunScanner(scanner, tree.root);  // warm the page cache
+  const auto without = scan();
+  if (!WriteHttrackCache(tree.root.toStdString(), locals, "http://")) {
+    std::fprintf(stderr, "scan_bench: cannot write the HTTrack cache\n");
+    return false;
+  }
+  const auto with = scan();
+  std::printf("\nyuragimaru-scan over %d files, %d cut, medians of 9:\n", files, tree.listed);
+  std::printf("  without a cache %.3f s (CPU %.3f s), with hts-cache/new.zip of %zu entries beside it %.3f s (CPU %.3f s)"
+              ": %.3f (CPU %.3f)\n", without.first, without.second, locals.size(), with.first, with.second,
+              with.first / without.first, with.second / without.second);
+  return tree.listed > 0;
 }
 
 // The details view against the thumbnail view, 5,000 listed files.

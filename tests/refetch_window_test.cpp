@@ -1,4 +1,5 @@
 #include <sys/resource.h>
+#include <sys/xattr.h>
 #include <signal.h>
 
 #include <QAction>
@@ -45,6 +46,8 @@ class Refetch : public WindowTest {
       });
     };
     serve("/img/pic.jpg", Text(fresh), "image/jpeg");
+    // The server takes "%3D" for "=": a recorded escape must reach it as it is.
+    serve("/img/pic=1.jpg", Text(fresh), "image/jpeg");
     serve("/img/same.jpg", Text(old), "image/jpeg");
     serve("/img/missing.jpg", "<html><body>404 Not Found</body></html>", "text/html", 404);
     serve("/img/empty.jpg", "", "image/jpeg");
@@ -376,4 +379,38 @@ TEST_F(Refetch, ClearEmptiesTheTabButKeepsTheTarget) {
   EXPECT_EQ(ApplicationTitle, ProductName);
   EXPECT_EQ(TargetPath, target);
   EXPECT_TRUE(QFile::exists(TempImagePath));
+}
+
+TEST_F(Refetch, AUrlTheFileRecordedIsShownAndFetched) {
+  const struct {
+    const char* attribute;
+    std::string value;
+    std::string url;
+  } records[] = {
+      {"user.xdg.origin.url", server.Url("/img/pic.jpg"), server.Url("/img/pic.jpg")},
+      {"user.xdg.origin.url", server.Url("/img/pic%3D1.jpg"), server.Url("/img/pic%3D1.jpg")},
+      {"user.Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=" + server.Url("/img/pic.jpg") + "\r\n",
+       server.Url("/img/pic.jpg")},
+  };
+  int n = 0;
+  for (const auto& record : records) {
+    SCOPED_TRACE(record.value);
+    // No folder names a host: only the record knows where the file came from.
+    const QString target = Path(QStringLiteral("downloads/%1/%2/pic.jpg").arg(record.attribute).arg(++n));
+    QDir().mkpath(QFileInfo(target).path());
+    WriteFile(target.toStdString(), old);
+    ASSERT_EQ(::setxattr(target.toUtf8().constData(), record.attribute, record.value.data(), record.value.size(), 0),
+              0);
+    TForm1& f = OpenOn(target);
+    EXPECT_EQ(f.Edit2->text(), QString::fromStdString(record.url));
+    EXPECT_EQ(f.StatusPanel1->text(), "pic.jpg をセットしました（記録された URL）");
+    EXPECT_TRUE(f.Edit2->isEnabled());
+    f.ReGetBtn->click();
+    EXPECT_EQ(f.StatusPanel1->text(), QString::fromStdString(record.url).section('/', -1) + " をダウンロードしました");
+    EXPECT_EQ(Text(ReadFile(TempImagePath.toStdString())), Text(fresh));
+    f.close();
+  }
+  // Without a record the folder rule's URL and the plain words stay.
+  TForm1& f = OpenOn(Target("pic.jpg"));
+  EXPECT_EQ(f.StatusPanel1->text(), "pic.jpg をセットしました");
 }

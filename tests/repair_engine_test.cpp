@@ -75,7 +75,7 @@ TEST(FetchEngine, DrivenFromOutsideItReportsEachItemOnceAndCanBeDroppedMidTransf
   };
   {
     auto engine = std::make_unique<FetchEngine>(
-        std::vector<FetchItem>{{server.Url("/p.jpg"), cut}, {server.Url("/p.jpg"), cut}}, FetchSettings(), hooks);
+        std::vector<FetchItem>{{server.Url("/p.jpg"), cut, {}}, {server.Url("/p.jpg"), cut, {}}}, FetchSettings(), hooks);
     Driver driver(*engine);
     std::string error;
     ASSERT_TRUE(engine->Start(&error)) << error;
@@ -94,7 +94,7 @@ TEST(FetchEngine, DrivenFromOutsideItReportsEachItemOnceAndCanBeDroppedMidTransf
 
   // Dropped while a body is arriving: nothing is reported, every socket is let go.
   ended.clear();
-  auto engine = std::make_unique<FetchEngine>(std::vector<FetchItem>{{server.Url("/stalls.jpg"), cut}},
+  auto engine = std::make_unique<FetchEngine>(std::vector<FetchItem>{{server.Url("/stalls.jpg"), cut, {}}},
                                               FetchSettings(), hooks);
   Driver driver(*engine);
   ASSERT_TRUE(engine->Start(nullptr));

@@ -283,6 +283,10 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<yuragi::DesktopShell> shell_;  // open, open with, properties, trash
   QList<QByteArray> arguments_;
   QByteArray edit1Path_;  // the path Edit1 was last set to
+  // A recorded URL as Edit2 shows it and as it is sent, sent as recorded
+  // while the box still shows it unchanged.
+  QString edit2Recorded_;
+  std::string edit2Request_;
   bool shownOnce_ = false;
   bool detectionRunning_ = false;
   bool downloadRunning_ = false;

@@ -17,7 +17,7 @@
 #include "platform/file_info.h"
 #include "platform/path_kind.h"
 #include "platform/paths.h"
-#include "refetch/source_url.h"
+#include "refetch/recorded_url.h"
 
 using namespace yuragi;
 
@@ -38,7 +38,7 @@ constexpr char kHelp[] =
     "\n"
     "Output, one line per listed file in walk order:\n"
     "  path TAB size in bytes TAB modification time (YYYY-MM-DD HH:MM:SS, local)\n"
-    "  TAB assumed source URL\n"
+    "  TAB source URL\n"
     "  The path is printed as given plus the names found below it, with its\n"
     "  bytes as they are (names need not be UTF-8); in the path and the URL a\n"
     "  TAB, newline, carriage return and backslash are written as \\t, \\n,\n"
@@ -46,8 +46,11 @@ constexpr char kHelp[] =
     "  --json   one JSON object per line instead, with the keys path, size,\n"
     "           mtime (null when unreadable), url (the readable URL) and\n"
     "           request_url (the URL as it is requested, percent-encoded,\n"
-    "           ready for curl). A path that is not UTF-8 shows U+FFFD in\n"
-    "           path and has its exact bytes in path_base64.\n"
+    "           ready for curl), url_source (xattr, httrack, zone or folder),\n"
+    "           folder_url (the folder rule's URL) and, when a record was\n"
+    "           there but could not be used, url_note. A path that is not\n"
+    "           UTF-8 shows U+FFFD in path and has its exact bytes in\n"
+    "           path_base64.\n"
     "           Also state: cut, trailing (complete, with data after the end\n"
     "           marker) or damaged (complete length, corrupt data); present,\n"
     "           the share of rows from real data (cut; of the last scan read\n"
@@ -55,14 +58,21 @@ constexpr char kHelp[] =
     "           trailing_bytes and trailing_zero (not cut); warning (damaged);\n"
     "           note, when the end could not be told (then state is cut).\n"
     "  --cut-only  list only cut files\n"
-    "  --url    print the assumed source URL of each PATH, one per line; the\n"
-    "           file system is not touched\n"
+    "  --url    print the source URL of each PATH, one per line, as the\n"
+    "           scan would\n"
     "  --help   this text\n"
     "  --version the version\n"
     "\n"
-    "The URL is built from the absolute path: a relative path is taken from\n"
-    "the working folder, with \"./\" and \"..\" resolved. Bytes of a name that\n"
-    "are not UTF-8 appear in the URL as %HH.\n"
+    "The URL is the one the file or its mirror recorded, first found of:\n"
+    "the extended attribute user.xdg.origin.url (wget --xattr, curl --xattr,\n"
+    "browsers), the HTTrack cache (hts-cache/new.zip, else new.txt) of the\n"
+    "nearest folder above holding one, the Windows download mark\n"
+    "(Zone.Identifier's HostUrl: attribute user.Zone.Identifier or\n"
+    "user.DosStream.Zone.Identifier:$DATA, or a file NAME:Zone.Identifier).\n"
+    "Else it is built from the absolute path: the first folder whose name\n"
+    "holds a dot is the host; a relative path is taken from the working\n"
+    "folder, with \"./\" and \"..\" resolved. Bytes of a name that are not\n"
+    "UTF-8 appear in the URL as %HH.\n"
     "\n"
     "Standard error shows the count of listed and visited files, rewritten in\n"
     "place while it is a terminal, and at the end the result as the window's\n"
@@ -89,7 +99,7 @@ class ConsoleScan final : public ScanWindow {
   void AppendRow(DetectionRow row) override {
     if (cutOnly && row.stream.end != JpegEnd::Cut) return;
     ++rows_;
-    const std::string line = ReportLine(row, json_, workingFolder_);
+    const std::string line = ReportLine(row, json_, workingFolder_, records_);
     ClearProgress();
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
@@ -124,6 +134,7 @@ class ConsoleScan final : public ScanWindow {
   bool json_;
   bool terminal_;
   QByteArray workingFolder_;
+  UrlRecords records_;
   bool progressShown_ = false;
   int64_t rows_ = 0;
   QElapsedTimer clock_;
@@ -169,8 +180,9 @@ int main(int argc, char** argv) {
   const QByteArray workingFolder = WorkingFolder();
   if (urls) {
     if (json) return Usage("--url and --json do not go together");
+    UrlRecords records;
     for (const std::string& path : operands) {
-      const QString url = SourceUrlOfPath(ResolvedPath(QByteArray::fromStdString(path), workingFolder));
+      const QString url = records.Lookup(ResolvedPath(QByteArray::fromStdString(path), workingFolder)).url;
       std::printf("%s\n", TsvField(url.toUtf8().toStdString()).c_str());
     }
     return 0;

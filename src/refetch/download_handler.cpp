@@ -160,7 +160,9 @@ void TForm1::ReGetBtnClick() {
     const auto waitForHeaders = [] { QCoreApplication::processEvents(); };
     HttpOptions options;
     options.maxBodyBytes = DownloadCap;
-    request = HttpRequest::Open(WireUrl(url), waitForHeaders, cancelled, &openError, options);
+    // A recorded URL keeps its own escapes, which the box's text cannot carry.
+    const bool recorded = !edit2Request_.empty() && Edit2->text() == edit2Recorded_;
+    request = HttpRequest::Open(recorded ? edit2Request_ : WireUrl(url), waitForHeaders, cancelled, &openError, options);
   }
   if (!request) CancelBtn0->hide();
   if (!request && openError.cancelled) {

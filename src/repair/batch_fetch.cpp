@@ -41,6 +41,7 @@ struct Job {
   FetchOutcome outcome;
   bool loaded = false;
   bool rangeAllowed = true;
+  bool onFallback = false;  // the item's second URL is being asked
   int attempt = 0;
   Clock::time_point notBefore{};
 
@@ -384,7 +385,8 @@ class FetchEngine::Impl {
       if (code == CURLE_OK) code = curl_easy_setopt(easy, option, value);
     };
     const std::string range = job.rangeStart ? std::to_string(*job.rangeStart) + "-" : std::string();
-    set(CURLOPT_URL, items_[job.index].url.c_str());
+    const FetchItem& item = items_[job.index];
+    set(CURLOPT_URL, (job.onFallback ? item.fallbackUrl : item.url).c_str());
     if (job.rangeStart) set(CURLOPT_RANGE, range.c_str());
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, settings_.stallTimeout);
@@ -468,6 +470,17 @@ class FetchEngine::Impl {
     Requeue(job, std::chrono::milliseconds(0));
   }
 
+  // The first URL answered with an error: the item's other URL gets its own
+  // tries, counted against its own host.
+  void FallbackNext(Job& job, long status) {
+    job.onFallback = true;
+    job.outcome.firstStatus = status;
+    job.attempt = 0;
+    job.rangeAllowed = settings_.resume;
+    job.host = HostKeyOf(items_[job.index].fallbackUrl);
+    Requeue(job, std::chrono::milliseconds(0));
+  }
+
   void Ended(Job& job, CURLcode result) {
     Detach(job);
     const long status = job.Status();
@@ -502,6 +515,7 @@ class FetchEngine::Impl {
       if (*asked <= settings_.maxRetryAfter) return Retry(job, std::chrono::seconds(*asked));
     }
     if (status == 416 && job.rangeStart) return WholeFileNext(job);
+    if (status >= 400 && !job.onFallback && !items_[job.index].fallbackUrl.empty()) return FallbackNext(job, status);
     if (status >= 300 || status < 200) return Finish(job, FetchEnd::HttpStatus);
     if (!job.spool && !job.OpenSpool()) return Finish(job, FetchEnd::Failed);  // an empty body
     if (status == 206) {

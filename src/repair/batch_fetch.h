@@ -35,6 +35,8 @@ inline constexpr uint64_t kErrorBodyLimit = 4096;
 struct FetchItem {
   std::string url;   // as sent
   std::string path;  // the cut file, read when its transfer starts
+  // Asked instead when url answers 400 or more; empty: none.
+  std::string fallbackUrl;
 };
 
 enum class FetchEnd {
@@ -59,6 +61,7 @@ struct FetchOutcome {
   uint64_t received = 0;  // body bytes over the wire, every attempt counted
   uint64_t saved = 0;     // bytes a Range request did not have to fetch again
   bool resumed = false;
+  long firstStatus = 0;  // when the fallback URL was asked: what the first one answered
   std::optional<std::time_t> lastModified;
   std::string contentType;
   std::string error;

@@ -62,7 +62,9 @@ std::string RepairLine(const ReportEntry& entry, bool json) {
     return TsvField(entry.path) + '\t' + TsvField(entry.url) + '\t' + OutcomeWord(entry.outcome) + '\t' + bytes +
            '\t' + detail + '\n';
   }
-  return "{\"path\":" + JsonString(entry.path) + ",\"url\":" + JsonString(entry.url) + ",\"outcome\":\"" +
+  return "{\"path\":" + JsonString(entry.path) + ",\"url\":" + JsonString(entry.url) +
+         (entry.urlSource.empty() ? std::string() : ",\"url_source\":" + JsonString(entry.urlSource)) +
+         ",\"outcome\":\"" +
          OutcomeWord(entry.outcome) + "\",\"bytes\":" + bytes + ",\"resumed\":" + (entry.resumed ? "true" : "false") +
          ",\"saved\":" + std::to_string(entry.saved) + ",\"detail\":" + JsonString(entry.detail) + Source(entry) + "}\n";
 }

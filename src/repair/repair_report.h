@@ -40,6 +40,7 @@ bool IsSettled(Outcome outcome);
 struct ReportEntry {
   std::string path;  // its bytes
   std::string url;
+  std::string urlSource;  // "xattr", "httrack", "zone" or "folder"
   Outcome outcome = Outcome::NotStarted;
   uint64_t bytes = 0;  // fetched over the wire
   bool resumed = false;

@@ -11,9 +11,14 @@
 #include <optional>
 
 #include "detect/folder_scan.h"
+#include "platform/paths.h"
+#include "refetch/download.h"
+#include "refetch/httrack_cache.h"
+#include "refetch/recorded_url.h"
+#include "refetch/source_url.h"
 #include "repair/archive_repair.h"
+#include "repair/httrack_short_files.h"
 #include "repair/repair_save.h"
-#include "repair/repair_url.h"
 #include "repair/repair_verify.h"
 
 namespace yuragi {
@@ -33,7 +38,11 @@ class Collector final : public ScanWindow {
                              ? std::to_string(row.stream.trailingBytes) + " bytes after the end marker" +
                                    (row.stream.trailingZero ? ", all zero" : "")
                              : std::string();
-    result_.files.push_back({std::move(row.path), root_, row.stream.end, std::move(detail)});
+    RepairCandidate& file = result_.files.emplace_back();
+    file.path = std::move(row.path);
+    file.root = root_;
+    file.state = row.stream.end;
+    file.stateDetail = std::move(detail);
   }
   int64_t RowCount() const override { return int64_t(result_.files.size()); }
   void SetStatusText(const QString&) override {
@@ -81,16 +90,33 @@ class RepairSession::Impl {
  public:
   Impl(std::vector<RepairCandidate> files, const RepairOptions& options, RepairHooks hooks, const RepairTotals& initial)
       : files_(std::move(files)), options_(options), hooks_(std::move(hooks)), totals_(initial) {
-    urls_.reserve(files_.size());
+    sources_.reserve(files_.size());
     places_.resize(files_.size());
+    UrlRecords records;
+    const QByteArray working = WorkingFolder();
     // Only cut files miss anything; the others are reported, not fetched.
     for (size_t i = 0; i < files_.size(); ++i) {
-      urls_.push_back(SourceUrlOfPath(files_[i].path));
+      const QByteArray path = QByteArray::fromStdString(files_[i].path);
+      SourceUrl source = records.Lookup(ResolvedPath(path, working));
+      // The folder rule reads the path as it was given, as it always has.
+      source.folderUrl = SourceUrlOfPath(path);
+      if (source.source == UrlSource::Folder) {
+        source.url = source.folderUrl;
+        source.request = WireUrl(source.folderUrl);
+      }
+      sources_.push_back(std::move(source));
       if (options_.allListed || files_[i].state == JpegEnd::Cut) wanted_.push_back(i);
     }
     std::vector<FetchItem> items;
     if (!options_.dryRun) {
-      for (const size_t i : wanted_) items.push_back({RequestUrlOf(urls_[i]), files_[i].path});
+      for (const size_t i : wanted_) {
+        const SourceUrl& source = sources_[i];
+        // The folder rule's URL is asked only when the recorded one fails.
+        const std::string folderRequest = WireUrl(source.folderUrl);
+        items.push_back({source.request, files_[i].path,
+                         source.source != UrlSource::Folder && folderRequest != source.request ? folderRequest
+                                                                                                : std::string()});
+      }
     }
     FetchHooks fetchHooks;
     fetchHooks.finished = [this](size_t item, FetchOutcome&& outcome) { Finished(wanted_[item], std::move(outcome)); };
@@ -110,10 +136,10 @@ class RepairSession::Impl {
       if (options_.allListed || state == JpegEnd::Cut) continue;
       ReportEntry entry = Entry(i, state == JpegEnd::Damaged ? Outcome::Damaged : Outcome::Complete);
       entry.detail = files_[i].stateDetail;
-      Emit(entry);
+      Emit(entry, i);
     }
     if (options_.dryRun) {
-      for (const size_t i : wanted_) Emit(Entry(i, Outcome::WouldFetch));
+      for (const size_t i : wanted_) Emit(Entry(i, Outcome::WouldFetch), i);
     }
     return engine_->Start(error);
   }
@@ -126,13 +152,16 @@ class RepairSession::Impl {
   ReportEntry Entry(size_t index, Outcome outcome) const {
     ReportEntry entry;
     entry.path = files_[index].path;
-    entry.url = urls_[index];
+    entry.url = sources_[index].url.toUtf8().toStdString();
+    entry.urlSource = UrlSourceName(sources_[index].source);
     entry.outcome = outcome;
     entry.cut = files_[index].state == JpegEnd::Cut;
     return entry;
   }
 
-  void Emit(const ReportEntry& entry) {
+  void Emit(ReportEntry entry, size_t index) {
+    const std::string& note = files_[index].note;
+    if (!note.empty()) entry.detail = note + (entry.detail.empty() ? "" : "; " + entry.detail);
     Count(totals_, entry);
     if (hooks_.report) hooks_.report(entry);
   }
@@ -141,6 +170,24 @@ class RepairSession::Impl {
     ReportEntry entry = Entry(index, Outcome::TransferFailed);
     entry.bytes = fetched.received;
     entry.detail = fetched.error;
+    if (fetched.firstStatus) {
+      entry.url = sources_[index].folderUrl.toUtf8().toStdString();
+      entry.urlSource = UrlSourceName(UrlSource::Folder);
+    }
+    Settle(index, fetched, entry);
+    if (fetched.firstStatus) {
+      const std::string why = "the recorded URL " + sources_[index].url.toUtf8().toStdString() + " answered " +
+                              std::to_string(fetched.firstStatus) + ", the folder rule's URL was used";
+      entry.detail = why + (entry.detail.empty() ? "" : "; " + entry.detail);
+    }
+    if (ArchiveOn() && OriginFailed(fetched.end, fetched.status, entry.outcome)) {
+      deferred_.push_back({index, std::move(entry), std::move(fetched.local), fetched.status});
+      return;
+    }
+    Emit(std::move(entry), index);
+  }
+
+  void Settle(size_t index, const FetchOutcome& fetched, ReportEntry& entry) {
     switch (fetched.end) {
       case FetchEnd::Received:
         Received(index, fetched, entry);
@@ -173,11 +220,6 @@ class RepairSession::Impl {
         entry.outcome = Outcome::NotStarted;
         break;
     }
-    if (ArchiveOn() && OriginFailed(fetched.end, fetched.status, entry.outcome)) {
-      deferred_.push_back({index, std::move(entry), std::move(fetched.local), fetched.status});
-      return;
-    }
-    Emit(entry);
   }
 
   void Progress() const {
@@ -208,7 +250,7 @@ class RepairSession::Impl {
     for (Deferred& file : deferred_) {
       ReportEntry& entry = file.entry;
       if (!interrupted()) {
-        ArchiveRepair found = RepairFromArchive(client, RequestUrlOf(urls_[file.index]), file.local);
+        ArchiveRepair found = RepairFromArchive(client, sources_[file.index].request, file.local);
         entry.bytes += found.received;
         if (found.found) {
           entry.outcome = Outcome::Repaired;
@@ -217,7 +259,7 @@ class RepairSession::Impl {
           entry.resumed = false;
           entry.saved = 0;
           if (Save(file.index, file.local, found.body, std::nullopt, entry)) {
-            Emit(entry);
+            Emit(entry, file.index);
             Progress();
             continue;
           }
@@ -227,7 +269,7 @@ class RepairSession::Impl {
         }
       }
       if (entry.outcome == Outcome::HttpError && Closable(file.status)) Close(file.index, file.local, file.status, entry);
-      Emit(entry);
+      Emit(entry, file.index);
       Progress();
     }
     deferred_.clear();
@@ -285,7 +327,7 @@ class RepairSession::Impl {
   RepairOptions options_;
   RepairHooks hooks_;
   RepairTotals totals_;
-  std::vector<std::string> urls_;
+  std::vector<SourceUrl> sources_;
   std::vector<CutFilePlace> places_;
   std::vector<size_t> wanted_;  // the files fetched, by the engine's item number
   std::unique_ptr<FetchEngine> engine_;
@@ -312,6 +354,7 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
                         const std::function<void(int64_t found, int64_t visited)>& progress) {
   FindResult found;
   std::vector<std::string> undecodable;
+  HttrackCaches caches;
   for (const std::string& folder : folders) {
     if (stop.load()) break;
     ScanRun run(stop);
@@ -319,8 +362,13 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
     Collector collector(found, folder, progress, run);
     ScanFolder(folder, run, collector);
     found.visited += run.fileCount;
-    for (std::string& path : undecodable) found.files.push_back({std::move(path), folder, JpegEnd::Cut, {}});
+    for (std::string& path : undecodable) {
+      RepairCandidate& file = found.files.emplace_back();
+      file.path = std::move(path);
+      file.root = folder;
+    }
     undecodable.clear();
+    if (!stop.load()) AddShortHttrackFiles(folder, caches, found.files);
   }
   // Folders given twice, or links, can reach one file by two paths: it is
   // fetched and replaced once.

@@ -21,6 +21,7 @@ struct RepairCandidate {
   std::string root;
   JpegEnd state = JpegEnd::Cut;  // as the walk's decode found it; undecodable files count as cut
   std::string stateDetail;       // what follows the end marker, or the decoder's warning
+  std::string note;  // why a file that ends in its end marker counts as cut
 };
 
 struct UnreadableFolder {
@@ -35,7 +36,8 @@ struct FindResult {
 };
 
 // The files a detection run lists below each folder, in its order; with
-// includeUndecodable also the ones without the end marker that do not decode.
+// includeUndecodable also the ones without the end marker that do not decode;
+// then the JPEGs HTTrack's cache says should be longer than they are.
 FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUndecodable,
                         const std::atomic<bool>& stop, const std::function<void(int64_t found, int64_t visited)>& progress);
 
