@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 #include <QPixmap>
+#include <QPointer>
+#include <QDialog>
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
@@ -36,6 +38,8 @@ class FixedWidthTabBar;
 class FolderTree;
 class ImageView;
 class Prompts;
+class RepairAllRun;
+class RepairResultsDialog;
 enum class LauncherPlace;
 }  // namespace yuragi
 
@@ -119,6 +123,8 @@ class TForm1 : public QMainWindow {
   QAction* RepairP1 = nullptr;
   QAction* FolderP1 = nullptr;
   QAction* CopyToClipP1 = nullptr;
+  QAction* RepairAll1 = nullptr;   // 一覧をすべて修復, in the file menu
+  QAction* RepairAllP1 = nullptr;  // the same in the list's menu
   QMenu* PopupMenu21 = nullptr;
   QAction* OpenP21 = nullptr;
   QAction* OpenByP21 = nullptr;
@@ -170,6 +176,13 @@ class TForm1 : public QMainWindow {
   void CopyToClipP1Click();
   void RepairP1Click();
   void PageControl1Change(int index);
+
+  // --- repair of the whole list -------------------------------------------
+  void RepairAllClick();
+  void UpdateRepairAllEnabled();
+  bool RepairAllRunning() const { return repairRun_ != nullptr; }
+  yuragi::RepairAllRun* RepairRun() const { return repairRun_.get(); }
+  yuragi::RepairResultsDialog* RepairResults() const;
 
   // --- re-fetch -----------------------------------------------------------
   void SetTarget();
@@ -234,6 +247,7 @@ class TForm1 : public QMainWindow {
   void CreateDetectionPage();
   void CreateMainMenu();
   void CreatePopupMenus();
+  void CreateRepairAllCommands();
   void CreateDialogs();
   void ConnectHandlers();
   void ConnectFileActions();
@@ -254,6 +268,8 @@ class TForm1 : public QMainWindow {
   void DeleteTempFiles();
   void DestroyFolderTree();
   void RegisterLauncher(yuragi::LauncherPlace place, const QString& question);
+  void RepairAllEnded();
+  void RepairAllCloseRequested();
 
   yuragi::Prompts& prompts_;
   std::unique_ptr<yuragi::DesktopShell> shell_;  // open, open with, properties, trash
@@ -270,4 +286,6 @@ class TForm1 : public QMainWindow {
   QRect normalRect_;        // the restored window's rectangle as placed at start-up
   int paneWidth_ = 0;       // the folder pane's width until its page is first shown
   bool paneShown_ = false;
+  std::unique_ptr<yuragi::RepairAllRun> repairRun_;  // while 一覧をすべて修復 runs
+  QPointer<QDialog> repairResults_;                  // its result list, while shown
 };

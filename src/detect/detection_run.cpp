@@ -116,7 +116,7 @@ class RunScope {
 void TForm1::StartDetection() {
   // A second double-click while a run is going must not start a nested run,
   // nor may a run hold up a transfer, whose data would go unread meanwhile.
-  if (detectionRunning_ || downloadRunning_ || !FolderTree) return;
+  if (detectionRunning_ || downloadRunning_ || repairRun_ || !FolderTree) return;
   QByteArray folder = FolderTree->SelectedPath();
   if (folder.isEmpty()) return;
   if (!folder.endsWith('/')) folder += '/';
