@@ -29,6 +29,7 @@ const char* OutcomeWord(Outcome outcome) {
     case Outcome::Incomplete: return "incomplete";
     case Outcome::TransferFailed: return "transfer-failed";
     case Outcome::TooLarge: return "too-large";
+    case Outcome::TooSlow: return "too-slow";
     case Outcome::SaveFailed: return "save-failed";
     case Outcome::Unreadable: return "unreadable";
     case Outcome::Interrupted: return "interrupted";

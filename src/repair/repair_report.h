@@ -19,6 +19,7 @@ enum class Outcome {
   Incomplete,
   TransferFailed,
   TooLarge,
+  TooSlow,         // below the minimum speed, or past its deadline
   SaveFailed,
   Unreadable,
   Interrupted,

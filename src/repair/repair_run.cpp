@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <set>
 #include <utility>
 
@@ -51,35 +54,46 @@ Outcome OutcomeOf(Verdict verdict) {
   return Outcome::NotJpeg;
 }
 
-class Repairer {
+// The one place the received bytes are checked.
+Verification CheckReceived(const FetchOutcome& fetched, bool acceptChanged, std::string& body) {
+  if (!fetched.body || !fetched.body->ReadAll(body)) {
+    return {Verdict::NotJpeg, std::string("temporary file: ") + std::strerror(errno)};
+  }
+  return VerifyFetched(fetched.local, body, fetched.contentType, acceptChanged);
+}
+
+}  // namespace
+
+class RepairSession::Impl {
  public:
-  Repairer(const std::vector<RepairCandidate>& files, const RepairOptions& options, const RepairHooks& hooks,
-           RepairTotals& totals)
-      : files_(files), options_(options), hooks_(hooks), totals_(totals) {
-    urls_.reserve(files.size());
-    stamps_.reserve(files.size());
-    for (const RepairCandidate& file : files) {
+  Impl(std::vector<RepairCandidate> files, const RepairOptions& options, RepairHooks hooks, const RepairTotals& initial)
+      : files_(std::move(files)), options_(options), hooks_(std::move(hooks)), totals_(initial) {
+    urls_.reserve(files_.size());
+    stamps_.reserve(files_.size());
+    std::vector<FetchItem> items;
+    for (const RepairCandidate& file : files_) {
       urls_.push_back(SourceUrlOfPath(file.path));
       stamps_.push_back(StampOf(file.path));
+      if (!options_.dryRun) items.push_back({RequestUrlOf(urls_.back()), file.path});
     }
+    FetchHooks fetchHooks;
+    fetchHooks.finished = [this](size_t index, FetchOutcome&& outcome) { Finished(index, std::move(outcome)); };
+    fetchHooks.progress = hooks_.progress;
+    engine_ = std::make_unique<FetchEngine>(std::move(items), options_.fetch, std::move(fetchHooks));
   }
 
-  bool Run(std::string* error) {
+  bool Start(std::string* error) {
     totals_.found = int64_t(files_.size());
     totals_.dryRun = options_.dryRun;
     if (options_.dryRun) {
       for (size_t i = 0; i < files_.size(); ++i) Emit(Entry(i, Outcome::WouldFetch));
-      return true;
     }
-    std::vector<FetchItem> items;
-    items.reserve(files_.size());
-    for (size_t i = 0; i < files_.size(); ++i) items.push_back({RequestUrlOf(urls_[i]), files_[i].path});
-    FetchHooks fetchHooks;
-    fetchHooks.finished = [this](size_t index, FetchOutcome&& outcome) { Finished(index, std::move(outcome)); };
-    fetchHooks.progress = hooks_.progress;
-    fetchHooks.interrupts = hooks_.interrupts;
-    return FetchAll(items, options_.fetch, fetchHooks, error);
+    return engine_->Start(error);
   }
+
+  FetchEngine& Engine() { return *engine_; }
+  bool Finished() const { return engine_->Finished(); }
+  const RepairTotals& Totals() const { return totals_; }
 
  private:
   ReportEntry Entry(size_t index, Outcome outcome) const {
@@ -118,6 +132,9 @@ class Repairer {
       case FetchEnd::TooLarge:
         entry.outcome = Outcome::TooLarge;
         break;
+      case FetchEnd::TooSlow:
+        entry.outcome = Outcome::TooSlow;
+        break;
       case FetchEnd::Unreadable:
         entry.outcome = Outcome::Unreadable;
         break;
@@ -132,14 +149,14 @@ class Repairer {
   }
 
   void Received(size_t index, const FetchOutcome& fetched, ReportEntry& entry) {
-    const Verification check =
-        VerifyFetched(fetched.local, fetched.body, fetched.contentType, options_.fetch.acceptChanged);
+    std::string body;
+    const Verification check = CheckReceived(fetched, options_.fetch.acceptChanged, body);
     entry.outcome = OutcomeOf(check.verdict);
     entry.detail = check.detail;
     if (entry.outcome != Outcome::Repaired && entry.outcome != Outcome::ReplacedChanged) return;
     entry.resumed = fetched.resumed;
     entry.saved = fetched.saved;
-    if (!Save(index, fetched.local, fetched.body, fetched.lastModified, entry)) {
+    if (!Save(index, fetched.local, body, fetched.lastModified, entry)) {
       entry.resumed = false;
       entry.saved = 0;
     }
@@ -179,15 +196,23 @@ class Repairer {
     return false;
   }
 
-  const std::vector<RepairCandidate>& files_;
-  const RepairOptions& options_;
-  const RepairHooks& hooks_;
-  RepairTotals& totals_;
+  std::vector<RepairCandidate> files_;
+  RepairOptions options_;
+  RepairHooks hooks_;
+  RepairTotals totals_;
   std::vector<std::string> urls_;
   std::vector<std::optional<FileStamp>> stamps_;
+  std::unique_ptr<FetchEngine> engine_;
 };
 
-}  // namespace
+RepairSession::RepairSession(std::vector<RepairCandidate> files, const RepairOptions& options, RepairHooks hooks,
+                             const RepairTotals& initial)
+    : impl_(std::make_unique<Impl>(std::move(files), options, std::move(hooks), initial)) {}
+RepairSession::~RepairSession() = default;
+bool RepairSession::Start(std::string* error) { return impl_->Start(error); }
+FetchEngine& RepairSession::Engine() { return impl_->Engine(); }
+bool RepairSession::Finished() const { return impl_->Finished(); }
+const RepairTotals& RepairSession::Totals() const { return impl_->Totals(); }
 
 FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUndecodable, const std::atomic<bool>& stop,
                         const std::function<void(int64_t found, int64_t visited)>& progress) {
@@ -218,7 +243,11 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
 
 bool RepairFiles(const std::vector<RepairCandidate>& files, const RepairOptions& options, const RepairHooks& hooks,
                  RepairTotals& totals, std::string* error) {
-  return Repairer(files, options, hooks, totals).Run(error);
+  RepairSession session(files, options, hooks, totals);
+  FetchPollLoop loop(session.Engine());
+  const bool ran = session.Start(error) && loop.Run(hooks.interrupts, error);
+  totals = session.Totals();
+  return ran;
 }
 
 }  // namespace yuragi

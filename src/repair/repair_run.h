@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,31 @@ struct RepairHooks {
   const std::atomic<int>* interrupts = nullptr;
 };
 
-// Fetches, checks and replaces every candidate; reports each as it ends.
-// False only when the HTTP library cannot start (error says why).
+// One repair of a list of files: fetches, checks and replaces every
+// candidate, reporting each as it ends. Driven by its engine's event loop
+// (see FetchEngine): set the engine's watcher, then Start.
+class RepairSession {
+ public:
+  // The totals start from initial (what the walk counted).
+  RepairSession(std::vector<RepairCandidate> files, const RepairOptions& options, RepairHooks hooks,
+                const RepairTotals& initial = {});
+  ~RepairSession();
+  RepairSession(const RepairSession&) = delete;
+  RepairSession& operator=(const RepairSession&) = delete;
+
+  // False only when the HTTP library cannot start (error says why).
+  bool Start(std::string* error);
+  FetchEngine& Engine();
+  bool Finished() const;
+  const RepairTotals& Totals() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// A RepairSession run to its end on the calling thread, watching
+// hooks.interrupts. False only when the HTTP library cannot start.
 bool RepairFiles(const std::vector<RepairCandidate>& files, const RepairOptions& options, const RepairHooks& hooks,
                  RepairTotals& totals, std::string* error);
 
