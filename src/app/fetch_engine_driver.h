@@ -43,7 +43,7 @@ class FetchEngineDriver : public QObject {
   void SetTimer(long ms);
   void Activated(int fd, int events);
   void CheckFinished();
-  static void Retire(std::unique_ptr<QSocketNotifier>& notifier);
+  void Retire(std::unique_ptr<QSocketNotifier>& notifier);
 
   FetchEngine& engine_;
   std::map<int, Watch> sockets_;

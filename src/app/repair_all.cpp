@@ -1,5 +1,6 @@
 // 一覧をすべて修復: the batch repair of yuragimaru-repair on the files of the
 // detection list, from the window, on the window's own thread.
+#include <QAbstractItemView>
 #include <QAction>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -85,6 +86,10 @@ void TForm1::CreateRepairAllCommands() {
   }
   connect(File1, &QMenu::aboutToShow, this, &TForm1::UpdateRepairAllEnabled);
   connect(PopupMenu1, &QMenu::aboutToShow, this, &TForm1::UpdateRepairAllEnabled);
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved}) {
+    connect(ListModel, signal, this, &TForm1::UpdateRepairAllEnabled);
+  }
+  connect(ListModel, &QAbstractItemModel::modelReset, this, &TForm1::UpdateRepairAllEnabled);
   UpdateRepairAllEnabled();
 }
 

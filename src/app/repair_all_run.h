@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "repair/repair_run.h"
+#include "widgets/repair_progress_dialog.h"
 #include "widgets/repair_results_dialog.h"
 
 class QWidget;
@@ -16,7 +17,6 @@ class QWidget;
 namespace yuragi {
 
 class FetchEngineDriver;
-class RepairProgressDialog;
 
 // One run of 一覧をすべて修復 on the window's thread: the batch repair's
 // session, driven by the event loop, and its progress dialog.
