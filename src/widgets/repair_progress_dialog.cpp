@@ -3,7 +3,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -17,16 +17,19 @@ RepairProgressDialog::RepairProgressDialog(QWidget* parent)
       bytes_(new QLabel(this)),
       elapsed_(new QLabel(this)),
       state_(new QLabel(this)),
-      current_(new QPlainTextEdit(this)),
+      current_(new QListWidget(this)),
       stop_(new QPushButton(QStringLiteral("中止"), this)) {
   setWindowTitle(QStringLiteral("一覧をすべて修復"));
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("ファイル:"), count_);
   form->addRow(QStringLiteral("受信:"), bytes_);
   form->addRow(QStringLiteral("経過時間:"), elapsed_);
-  current_->setReadOnly(true);
-  current_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  current_->setMinimumSize(460, 120);
+  // The file's own name is the end of its path: long paths lose their start.
+  current_->setTextElideMode(Qt::ElideLeft);
+  current_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  current_->setSelectionMode(QAbstractItemView::NoSelection);
+  current_->setFocusPolicy(Qt::NoFocus);
+  current_->setMinimumSize(480, 140);
   state_->setText(QStringLiteral("転送中のファイル:"));
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -51,8 +54,9 @@ void RepairProgressDialog::SetProgress(int64_t done, int64_t total, uint64_t rec
 }
 
 void RepairProgressDialog::SetCurrentFiles(const QStringList& paths) {
-  const QString text = paths.join(QLatin1Char('\n'));
-  if (current_->toPlainText() != text) current_->setPlainText(text);
+  if (CurrentText() == paths.join(QLatin1Char('\n'))) return;
+  current_->clear();
+  current_->addItems(paths);
 }
 
 void RepairProgressDialog::SetStopLevel(int level) {
@@ -67,7 +71,11 @@ void RepairProgressDialog::SetStopLevel(int level) {
 QString RepairProgressDialog::CountText() const { return count_->text(); }
 QString RepairProgressDialog::BytesText() const { return bytes_->text(); }
 QString RepairProgressDialog::ElapsedText() const { return elapsed_->text(); }
-QString RepairProgressDialog::CurrentText() const { return current_->toPlainText(); }
+QString RepairProgressDialog::CurrentText() const {
+  QStringList paths;
+  for (int row = 0; row < current_->count(); ++row) paths << current_->item(row)->text();
+  return paths.join(QLatin1Char('\n'));
+}
 QString RepairProgressDialog::StateText() const { return state_->text(); }
 
 void RepairProgressDialog::reject() {

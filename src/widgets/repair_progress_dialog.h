@@ -7,7 +7,7 @@
 #include <cstdint>
 
 class QLabel;
-class QPlainTextEdit;
+class QListWidget;
 class QPushButton;
 
 namespace yuragi {
@@ -45,7 +45,7 @@ class RepairProgressDialog : public QDialog {
   QLabel* bytes_;
   QLabel* elapsed_;
   QLabel* state_;
-  QPlainTextEdit* current_;
+  QListWidget* current_;
   QPushButton* stop_;
   QElapsedTimer clock_;
   QTimer ticker_;  // the elapsed time moves also while no transfer reports

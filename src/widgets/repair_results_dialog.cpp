@@ -10,6 +10,7 @@
 #include <QSaveFile>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "platform/paths.h"
 #include "platform/prompts.h"
@@ -105,7 +106,11 @@ RepairResultsDialog::RepairResultsDialog(QWidget* parent, Prompts& prompts, std:
     table_->setItem(row, 1, new QTableWidgetItem(OutcomeText(result)));
     table_->setItem(row, 2, new QTableWidgetItem(QString::fromStdString(result.entry.detail)));
   }
+  table_->setTextElideMode(Qt::ElideLeft);
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
   table_->resizeColumnsToContents();
+  // A long path gives up its start, not the outcome beside it.
+  table_->setColumnWidth(0, std::min(table_->columnWidth(0), 380));
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->setMinimumSize(640, 300);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
