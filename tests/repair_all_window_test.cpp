@@ -239,25 +239,26 @@ TEST_F(RepairAll, WithARowSelectedAsksWhetherTheSelectionOrTheWholeList) {
 }
 
 // 中止 once lets the running transfers end and starts nothing new; twice
-// abandons them. Closing the window asks, then does the same. Every file
-// is then as it was or whole.
+// abandons them. Closing the window asks, then does the same; a window
+// destroyed mid-run abandons them too. Every file is then old or whole.
 TEST_F(RepairAll, StoppingLeavesEveryFileOldOrWhole) {
+  enum class How { Stop, Close, Destroy };
   struct Case {
     const char* name;
-    bool byClose;
+    How how;
     int presses;
     int repaired;
   };
-  for (const Case& c : {Case{"stop once", false, 1, 2}, Case{"stop twice", false, 2, 0},
-                        Case{"close once", true, 1, 2}, Case{"close twice", true, 2, 0}}) {
+  for (const Case& c : {Case{"stop once", How::Stop, 1, 2}, Case{"stop twice", How::Stop, 2, 0},
+                        Case{"close once", How::Close, 1, 2}, Case{"close twice", How::Close, 2, 0},
+                        Case{"window destroyed", How::Destroy, 0, 0}}) {
     SCOPED_TRACE(c.name);
     QDir(root).removeRecursively();
     originals.clear();
     arrived = 0;
     gate = false;
     prompts.shown.clear();
-    std::vector<QString> paths;
-    for (uint32_t i = 0; i < 6; ++i) paths.push_back(Place(QStringLiteral("/held/%1.jpg").arg(i), 10 + i));
+    for (uint32_t i = 0; i < 6; ++i) Place(QStringLiteral("/held/%1.jpg").arg(i), 10 + i);
     Settings(8, 2);
     TForm1& f = Listed();
     ASSERT_EQ(f.ListModel->rowCount(), 6);
@@ -268,22 +269,33 @@ TEST_F(RepairAll, StoppingLeavesEveryFileOldOrWhole) {
     RepairProgressDialog* progress = f.RepairRun()->Dialog();
     ASSERT_TRUE(progress && progress->isVisible());
     EXPECT_EQ(progress->CountText(), "0 / 6 件");
-    EXPECT_EQ(progress->CurrentText().count('\n'), 1);  // two files in transfer
+    const QString inTransfer = progress->CurrentText();
+    EXPECT_EQ(inTransfer.count('\n'), 1);  // two files
     for (int press = 0; press < c.presses; ++press) {
-      if (c.byClose) {
+      if (c.how == How::Close) {
         prompts.answers = {true};
         f.close();
       } else {
         progress->StopButton()->click();
       }
     }
-    EXPECT_EQ(f.RepairRun()->StopLevel(), c.presses);
-    if (c.byClose) {
+    if (c.how == How::Destroy) {
+      form.reset();
+    } else {
+      EXPECT_EQ(f.RepairRun()->StopLevel(), c.presses);
+      // After one 中止 the files not started have ended; the two in transfer remain.
+      if (c.presses == 1) {
+        EXPECT_EQ(progress->CurrentText(), inTransfer);
+      }
+    }
+    if (c.how == How::Close) {
       EXPECT_EQ(prompts.shown.front().kind, "question");
       EXPECT_TRUE(f.isVisible());
     }
     gate = true;
-    ASSERT_TRUE(WaitFor([&] { return !f.RepairAllRunning(); }));
+    if (form) {
+      ASSERT_TRUE(Ended(f));
+    }
     EXPECT_EQ(arrived.load(), 2);  // nothing new started
     int repaired = 0;
     for (const auto& [path, bytes] : Snapshot()) {
@@ -294,9 +306,9 @@ TEST_F(RepairAll, StoppingLeavesEveryFileOldOrWhole) {
     }
     EXPECT_EQ(repaired, c.repaired);
     EXPECT_EQ(Snapshot().size(), before.size());
-    if (c.byClose) {
+    if (c.how == How::Close) {
       EXPECT_TRUE(WaitFor([&] { return !f.isVisible(); }));
-    } else {
+    } else if (c.how == How::Stop) {
       EXPECT_EQ(f.StatusPanel1->text(), QStringLiteral("6 件中 %1 件を修復しました").arg(c.repaired));
       EXPECT_EQ(f.ListModel->rowCount(), 6 - c.repaired);
     }

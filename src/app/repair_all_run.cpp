@@ -59,7 +59,7 @@ bool RepairAllRun::Start(std::string* error) {
 
 void RepairAllRun::Stop() {
   if (ended_ || stopLevel_ >= 2) return;
-  ++stopLevel_;
+  if (++stopLevel_ == 1) stoppedWith_ = InTransfer();
   if (dialog_) dialog_->SetStopLevel(stopLevel_);
   if (driver_) driver_->Interrupt(stopLevel_);
 }
@@ -86,20 +86,33 @@ void RepairAllRun::Progressed(const FetchProgress& progress, bool now) {
   dialog_->SetCurrentFiles(ended_ ? QStringList() : CurrentFiles());
 }
 
-QStringList RepairAllRun::CurrentFiles() const {
+std::vector<size_t> RepairAllRun::InTransfer() const {
   // The engine does not say which files are in transfer. It starts them in
   // list order, skipping a host at its limit, so the first unfinished files
-  // within those limits are the ones being fetched.
-  QStringList paths;
-  if (stopLevel_ >= 2) return paths;
-  std::map<std::string, int> perHost;
-  for (size_t i = 0; i < files_.size() && paths.size() < options_.fetch.jobs; ++i) {
-    if (done_[i]) continue;
-    int& running = perHost[hostOf_[i]];
-    if (running >= options_.fetch.perHost) continue;
-    ++running;
-    paths << DisplayPath(QByteArray::fromStdString(files_[i].path));
+  // within those limits are the ones being fetched. After 中止 nothing new
+  // starts: only those of that moment can still be running.
+  std::vector<size_t> running;
+  if (stopLevel_ >= 2) return running;
+  if (stopLevel_ == 1) {
+    for (const size_t i : stoppedWith_) {
+      if (!done_[i]) running.push_back(i);
+    }
+    return running;
   }
+  std::map<std::string, int> perHost;
+  for (size_t i = 0; i < files_.size() && int(running.size()) < options_.fetch.jobs; ++i) {
+    if (done_[i]) continue;
+    int& onHost = perHost[hostOf_[i]];
+    if (onHost >= options_.fetch.perHost) continue;
+    ++onHost;
+    running.push_back(i);
+  }
+  return running;
+}
+
+QStringList RepairAllRun::CurrentFiles() const {
+  QStringList paths;
+  for (const size_t i : InTransfer()) paths << DisplayPath(QByteArray::fromStdString(files_[i].path));
   return paths;
 }
 

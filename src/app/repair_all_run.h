@@ -46,6 +46,7 @@ class RepairAllRun : public QObject {
  private:
   void Reported(const ReportEntry& entry);
   void Progressed(const FetchProgress& progress, bool now);
+  std::vector<size_t> InTransfer() const;
   QStringList CurrentFiles() const;
 
   std::vector<RepairCandidate> files_;
@@ -57,6 +58,7 @@ class RepairAllRun : public QObject {
   std::map<std::string, size_t> indexOf_;  // path -> position in files_
   std::vector<bool> done_;
   std::vector<std::string> hostOf_;
+  std::vector<size_t> stoppedWith_;  // the files in transfer when 中止 was first pressed
   FetchProgress last_;
   QElapsedTimer shown_;
   int stopLevel_ = 0;
