@@ -15,6 +15,7 @@
 #include "detect/folder_scan.h"
 #include "detect/scan_report.h"
 #include "platform/file_info.h"
+#include "platform/path_kind.h"
 #include "platform/paths.h"
 #include "refetch/source_url.h"
 
@@ -61,10 +62,14 @@ constexpr char kHelp[] =
     "status bar shows it (for example \"2 / 5 検出しました\"). Ctrl-C stops\n"
     "the walk; what was found so far is still printed, followed by a line\n"
     "saying that the walk was interrupted. A folder that cannot be entered\n"
-    "is named on standard error, and the walk goes on.\n"
+    "is named on standard error, and the walk goes on; the last line then\n"
+    "counts them (\"（開けないフォルダ 2）\"). A path that is neither a\n"
+    "folder nor a regular file (a pipe, a device, a socket, a link loop) is\n"
+    "named with what it is.\n"
     "\n"
     "Exit status: 0 nothing listed, 1 at least one file listed,\n"
-    "2 usage error or a path that does not exist, 130 interrupted by Ctrl-C\n"
+    "2 usage error or a path that is not a folder or a regular file, 130\n"
+    "interrupted by Ctrl-C\n"
     "(the list is then incomplete).\n";
 
 class ConsoleScan final : public ScanWindow {
@@ -159,7 +164,8 @@ int main(int argc, char** argv) {
   }
   for (const std::string& operand : operands) {
     if (!IsFolder(operand) && !IsRegularFile(operand)) {
-      std::fprintf(stderr, "yuragimaru-scan: %s: no such folder or file\n", operand.c_str());
+      std::fprintf(stderr, "yuragimaru-scan: %s: %s: only folders and regular files are walked\n", operand.c_str(),
+                   PathKindText(operand).c_str());
       return 2;
     }
   }
@@ -180,7 +186,8 @@ int main(int argc, char** argv) {
     }
   }
   console.ClearProgress();
-  std::fprintf(stderr, "%s\n", FinalText(console.RowCount(), run.fileCount).toLocal8Bit().constData());
+  const QString final = FinalText(console.RowCount(), run.fileCount) + UnreadableFoldersText(run.unreadableFolders);
+  std::fprintf(stderr, "%s\n", final.toLocal8Bit().constData());
   if (interrupted.load()) {
     // A script must be able to tell a partial list from a complete one.
     std::fputs("yuragimaru-scan: interrupted: the walk did not finish, the list is incomplete\n", stderr);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/http_client.h"
+#include "platform/curl_settings.h"
 #include "platform/http_header_lines.h"
 
 namespace yuragi {
@@ -131,7 +132,7 @@ struct HttpRequest::State {
       }
     }
     if (done) {
-      if (result != CURLE_OK && error.code == 0) error = ErrorOf(result);
+      if (result != CURLE_OK && error.code == 0) error = HttpError{int(result), TransferErrorText(result, nullptr, headersDone)};
       return;
     }
     if (!headersDone || Buffered() == 0) {

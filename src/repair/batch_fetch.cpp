@@ -50,6 +50,7 @@ struct Job {
   Abort abort = Abort::None;
   bool mismatch = false;  // the body already differs from the local file
   long lineStatus = 0;    // from the last status line seen
+  bool headerEnded = false;  // the blank line after it came
   std::unique_ptr<SpoolFile> spool;
   uint64_t bodySize = 0;  // body bytes of this attempt, the local prefix of a resume not counted
   std::string head;       // the first bytes of this attempt's body
@@ -141,6 +142,7 @@ struct Job {
       job.contentRange.clear();
       job.retryAfter.clear();
       job.outcome.contentType.clear();
+      job.headerEnded = false;
       const size_t space = line.find(' ');
       job.lineStatus = space == std::string_view::npos ? 0 : std::atol(std::string(line.substr(space + 1, 3)).c_str());
     }
@@ -152,8 +154,9 @@ struct Job {
         job.SetDeadline(std::strtoull(std::string(field->value).c_str(), nullptr, 10));
       }
     }
+    if (line == "\r\n" || line == "\n") job.headerEnded = true;
     // The end of an error answer's header: its body is never read.
-    if ((line == "\r\n" || line == "\n") && job.lineStatus >= 400) {
+    if (job.headerEnded && job.lineStatus >= 400) {
       job.abort = Abort::ErrorPage;
       return 0;
     }
@@ -350,8 +353,11 @@ class FetchEngine::Impl {
   void StartJob(Job& job) {
     if (!job.loaded) {
       job.loaded = true;
-      if (!ReadLocalFile(items_[job.index].path, job.outcome.local)) {
-        job.outcome.error = std::string("cannot read the file: ") + std::strerror(errno);
+      const bool own = bool(hooks_.readLocal);
+      const bool read = own ? hooks_.readLocal(job.index, job.outcome.local, &job.outcome.error)
+                            : ReadLocalFile(items_[job.index].path, job.outcome.local);
+      if (!read) {
+        if (!own) job.outcome.error = std::string("cannot read the file: ") + std::strerror(errno);
         Finish(job, FetchEnd::Unreadable);
         return;
       }
@@ -360,6 +366,7 @@ class FetchEngine::Impl {
     job.bodySize = 0;
     job.head.clear();
     job.lineStatus = 0;
+    job.headerEnded = false;
     job.abort = Abort::None;
     job.mismatch = false;
     job.contentRange.clear();
@@ -484,7 +491,7 @@ class FetchEngine::Impl {
         break;
     }
     if (result != CURLE_OK && job.abort != Abort::ErrorPage) {
-      job.outcome.error = job.errorText[0] ? job.errorText : curl_easy_strerror(result);
+      job.outcome.error = TransferErrorText(result, job.errorText, job.headerEnded);
       if (IsTransient(result) && job.attempt < settings_.retries) return Retry(job, Backoff(job));
       return Finish(job, FetchEnd::Failed);
     }

@@ -75,6 +75,9 @@ struct FetchHooks {
   // engine's calls (Start, OnSocket, OnTimer, Interrupt). The engine must
   // not be destroyed from inside a hook.
   std::function<void(size_t index, FetchOutcome&& outcome)> finished;
+  // When set, reads item index's cut file instead of a plain read of its
+  // path (false with the reason in *error).
+  std::function<bool(size_t index, std::string& bytes, std::string* error)> readLocal;
   // Called after every round of work (callers throttle what they show).
   std::function<void(const FetchProgress&)> progress;
   // Read by FetchAll only: 0 runs; 1 starts nothing new, lets running
@@ -109,7 +112,10 @@ struct FetchWatcher {
 class FetchEngine {
  public:
   FetchEngine(std::vector<FetchItem> items, const FetchSettings& settings, FetchHooks hooks);
-  ~FetchEngine();  // abandons running transfers without reporting them
+  // Abandons running transfers without reporting them; the watcher may
+  // still be called here (kWatchRemove), so it must outlive the engine or
+  // be replaced by an empty one first.
+  ~FetchEngine();
   FetchEngine(const FetchEngine&) = delete;
   FetchEngine& operator=(const FetchEngine&) = delete;
 

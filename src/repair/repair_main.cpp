@@ -16,6 +16,8 @@
 #include "app/version_text.h"
 #include "detect/folder_scan.h"
 #include "platform/file_info.h"
+#include "platform/path_kind.h"
+#include "platform/paths.h"
 #include "repair/repair_run.h"
 
 using namespace yuragi;
@@ -37,15 +39,16 @@ constexpr char kHelp[] =
     "yuragimaru does, fetches each again from its assumed source URL, checks\n"
     "what came and replaces the cut file with it.\n"
     "\n"
-    "  --jobs N               transfers at once (default 8)\n"
+    "  --jobs N               transfers at once (default 8, at most 64)\n"
     "  --per-host N           of them to one host (default 2)\n"
     "  --include-undecodable  also the .jpg/.jpeg files without the end marker\n"
     "                         that do not decode at all (cut inside the header)\n"
     "  --accept-changed       replace a file even when the server now has another\n"
     "                         picture under its URL\n"
-    "  --backup-dir DIR       keep each cut original under DIR, below the name of\n"
-    "                         the FOLDER it was found in (choose a DIR outside the\n"
-    "                         FOLDERs, or a later run finds the copies)\n"
+    "  --backup-dir DIR       keep each cut original under DIR, at its path below\n"
+    "                         the name of the FOLDER it was found in (FOLDER taken\n"
+    "                         as resolved; choose a DIR outside the FOLDERs, or a\n"
+    "                         later run finds the copies)\n"
     "  --close-unfetchable    where the server answers 404 or 410, append the end\n"
     "                         marker FF D9 to the cut file instead, after checking\n"
     "                         that it then shows the same picture; the missing part\n"
@@ -55,6 +58,11 @@ constexpr char kHelp[] =
     "  --connect-timeout S    seconds to connect (default 30)\n"
     "  --stall-timeout S      seconds without data before a transfer is given up\n"
     "                         (default 60)\n"
+    "  --min-speed N          give a transfer up when it brings fewer than N bytes\n"
+    "                         a second on average over a window (default 1024;\n"
+    "                         0 never), or runs longer than that speed allows for\n"
+    "                         its size\n"
+    "  --speed-window S       seconds of that window (default 60)\n"
     "  --retries N            extra tries per file (default 2), see below\n"
     "  --help                 this text\n"
     "  --version              the version\n"
@@ -67,9 +75,11 @@ constexpr char kHelp[] =
     "end; the answer is used only when those 4 KB equal the file's last bytes,\n"
     "otherwise the whole file is fetched. A transfer that breaks or times out, a\n"
     "429 and a 503 are tried again after 1 s, 2 s, ... or after the server's\n"
-    "Retry-After when that is at most 120 s. HTTPS certificates are checked\n"
-    "against the system's authorities; a certificate that fails is reported,\n"
-    "never skipped.\n"
+    "Retry-After when that is at most 120 s. An answer of 400 or more is\n"
+    "reported from its status line and header; its body is not read. Bodies\n"
+    "go to a private temporary file, not to memory. HTTPS certificates are\n"
+    "checked against the system's authorities; a certificate that fails is\n"
+    "reported, never skipped.\n"
     "\n"
     "Checks: the new file must start with every byte of the cut file, end in the\n"
     "end marker and decode without running out of data. Another picture under\n"
@@ -77,24 +87,35 @@ constexpr char kHelp[] =
     "body, an error status or a file no longer than the cut one likewise.\n"
     "\n"
     "Saving: the file is replaced in one rename (the old file is never lost) and\n"
-    "takes the time of the server's Last-Modified, else keeps its old time. A\n"
-    "file changed on disk during the run is not replaced.\n"
+    "takes the time of the server's Last-Modified, else keeps its old time (also\n"
+    "when that time lies in the future or the file system cannot hold it; the\n"
+    "detail says so). Before the rename the path is walked again from FOLDER\n"
+    "without following any link that was not there when the file was read: each\n"
+    "name must lead to the same folder or file, and the file must still hold\n"
+    "the very bytes that were checked. Otherwise nothing is written and the file\n"
+    "is reported as save-failed, \"the file changed on disk meanwhile\".\n"
     "\n"
     "Output, one line per file as it ends:\n"
     "  path TAB URL TAB outcome TAB bytes fetched TAB detail\n"
     "  --json gives the keys path, url, outcome, bytes, resumed, saved, detail.\n"
     "  Outcomes: repaired, replaced-changed, closed, would-fetch, http-error,\n"
     "  html, empty, not-jpeg, smaller, changed, incomplete, transfer-failed,\n"
-    "  too-large, save-failed, unreadable, interrupted, not-started.\n"
+    "  too-large, too-slow, save-failed, unreadable, interrupted, not-started.\n"
+    "A folder that cannot be entered is named on standard error (with --json\n"
+    "also as a line with the outcome cannot-enter) and counted in the summary.\n"
     "Standard error shows live progress while it is a terminal and at the end a\n"
-    "summary (for example \"812 件中 790 件を修復しました\").\n"
+    "summary (for example \"812 件中 790 件を修復しました（開けないフォルダ 1）\").\n"
     "\n"
     "Ctrl-C starts no new transfers and lets the running ones finish; a second\n"
     "Ctrl-C abandons them. Every file is then either as it was or fully\n"
     "repaired, and the report is still written.\n"
     "\n"
-    "Exit status: 0 everything found was repaired (or nothing was found),\n"
-    "1 something is left, 2 usage error or a folder that does not exist.\n";
+    "FOLDER is made absolute against the working folder, with \"./\" and \"..\"\n"
+    "resolved, before it is walked, as yuragimaru-scan does for its URLs.\n"
+    "\n"
+    "Exit status: 0 everything found was repaired (or nothing was found) and\n"
+    "every folder could be entered, 1 something is left, 2 usage error or a\n"
+    "FOLDER that is not a folder.\n";
 
 int Usage(const std::string& message) {
   std::fprintf(stderr, "yuragimaru-repair: %s\nTry 'yuragimaru-repair --help'.\n", message.c_str());
@@ -205,7 +226,9 @@ int main(int argc, char** argv) {
     } else if (name == "--backup-dir") {
       if (!value(options.backupDir) || options.backupDir.empty()) return Usage("--backup-dir needs a folder");
     } else if (name == "--jobs") {
-      if (!withValue([&](long n) { options.fetch.jobs = int(n); }, 1, 256)) return Usage("--jobs needs 1 to 256");
+      if (!withValue([&](long n) { options.fetch.jobs = int(n); }, 1, kMaxJobs)) {
+        return Usage("--jobs needs 1 to " + std::to_string(kMaxJobs));
+      }
     } else if (name == "--per-host") {
       if (!withValue([&](long n) { options.fetch.perHost = int(n); }, 1, 64)) return Usage("--per-host needs 1 to 64");
     } else if (name == "--connect-timeout") {
@@ -216,6 +239,14 @@ int main(int argc, char** argv) {
       if (!withValue([&](long n) { options.fetch.stallTimeout = n; }, 1, 3600)) {
         return Usage("--stall-timeout needs 1 to 3600 seconds");
       }
+    } else if (name == "--min-speed") {
+      if (!withValue([&](long n) { options.fetch.minSpeed = uint64_t(n); }, 0, 1L << 30)) {
+        return Usage("--min-speed needs 0 to 1073741824 bytes a second");
+      }
+    } else if (name == "--speed-window") {
+      if (!withValue([&](long n) { options.fetch.speedWindow = n; }, 1, 3600)) {
+        return Usage("--speed-window needs 1 to 3600 seconds");
+      }
     } else if (name == "--retries") {
       if (!withValue([&](long n) { options.fetch.retries = int(n); }, 0, 20)) return Usage("--retries needs 0 to 20");
     } else {
@@ -225,10 +256,15 @@ int main(int argc, char** argv) {
   if (folders.empty()) return Usage("no folder given");
   for (const std::string& folder : folders) {
     if (!IsFolder(folder)) {
-      std::fprintf(stderr, "yuragimaru-repair: %s: no such folder\n", folder.c_str());
+      const std::string kind = PathKindText(folder);
+      std::fprintf(stderr, "yuragimaru-repair: %s: %s: %s\n", folder.c_str(), kind.c_str(),
+                   kind.starts_with("a regular file") ? "give the folder it is in" : "only folders are walked");
       return 2;
     }
   }
+  // Paths, URLs and backup names come from the folder as resolved, as the scan's do.
+  const QByteArray working = WorkingFolder();
+  for (std::string& folder : folders) folder = ResolvedPath(QByteArray::fromStdString(folder), working).toStdString();
 
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
@@ -244,6 +280,19 @@ int main(int argc, char** argv) {
 
   RepairTotals totals;
   totals.visited = found.visited;
+  totals.unreadableFolders = int64_t(found.unreadable.size());
+  for (const UnreadableFolder& folder : found.unreadable) {
+    line.Clear();
+    std::fprintf(stderr, "yuragimaru-repair: %s: cannot enter: %s\n", folder.path.c_str(), std::strerror(folder.error));
+    if (!json) continue;
+    ReportEntry entry;
+    entry.path = folder.path;
+    entry.outcome = Outcome::CannotEnter;
+    entry.detail = std::strerror(folder.error);
+    const std::string text = RepairLine(entry, true);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+  }
+  std::fflush(stdout);
   RepairHooks hooks;
   hooks.interrupts = &interrupts;
   hooks.report = [&](const ReportEntry& entry) {
@@ -273,5 +322,6 @@ int main(int argc, char** argv) {
   std::fputs(summary.c_str(), stderr);
   if (walkCut) std::fputs("中断しました: 探索は途中までです\n", stderr);
   const bool settled = ran && !walkCut && !totals.dryRun && totals.left == 0;
-  return settled || (ran && !walkCut && totals.found == 0) ? 0 : 1;
+  const bool complete = totals.unreadableFolders == 0;
+  return complete && (settled || (ran && !walkCut && totals.found == 0)) ? 0 : 1;
 }

@@ -34,6 +34,7 @@ const char* OutcomeWord(Outcome outcome) {
     case Outcome::Unreadable: return "unreadable";
     case Outcome::Interrupted: return "interrupted";
     case Outcome::NotStarted: return "not-started";
+    case Outcome::CannotEnter: return "cannot-enter";
   }
   return "unknown";
 }
@@ -70,10 +71,12 @@ void Count(RepairTotals& totals, const ReportEntry& entry) {
 }
 
 std::string SummaryText(const RepairTotals& totals) {
-  if (totals.found == 0) return FinalText(0, totals.visited).toStdString() + "\n";
-  if (totals.dryRun) return Number(uint64_t(totals.found)) + " 件を取得します（試行のみ）\n";
+  const std::string folders = UnreadableFoldersText(totals.unreadableFolders).toStdString();
+  if (totals.found == 0) return FinalText(0, totals.visited).toStdString() + folders + "\n";
+  if (totals.dryRun) return Number(uint64_t(totals.found)) + " 件を取得します（試行のみ）" + folders + "\n";
   std::string text = Number(uint64_t(totals.found)) + " 件中 " + Number(uint64_t(totals.repaired)) + " 件を修復しました";
   if (totals.closed > 0) text += "、" + Number(uint64_t(totals.closed)) + " 件を現状のまま補修しました";
+  text += folders;
   text += "\n受信 " + Number(totals.received) + " バイト";
   if (totals.saved > 0) text += "、範囲要求で " + Number(totals.saved) + " バイトを省きました";
   text += "\n";

@@ -24,6 +24,7 @@ enum class Outcome {
   Unreadable,
   Interrupted,
   NotStarted,
+  CannotEnter,     // a folder the walk could not enter (reported, not counted as a file)
 };
 
 // The word in the report: "repaired", "changed", "http-error", ...
@@ -53,6 +54,7 @@ struct RepairTotals {
   int64_t left = 0;
   uint64_t received = 0;
   uint64_t saved = 0;
+  int64_t unreadableFolders = 0;
   bool dryRun = false;
 };
 

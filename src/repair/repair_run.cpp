@@ -32,6 +32,9 @@ class Collector final : public ScanWindow {
     if (progress_) progress_(int64_t(result_.files.size()), result_.visited + run_.fileCount);
   }
   void ProcessMessages() override {}
+  void ReportUnreadableFolder(const std::string& path, int error) override {
+    result_.unreadable.push_back({path, error});
+  }
 
  private:
   FindResult& result_;
@@ -69,16 +72,20 @@ class RepairSession::Impl {
   Impl(std::vector<RepairCandidate> files, const RepairOptions& options, RepairHooks hooks, const RepairTotals& initial)
       : files_(std::move(files)), options_(options), hooks_(std::move(hooks)), totals_(initial) {
     urls_.reserve(files_.size());
-    stamps_.reserve(files_.size());
+    places_.resize(files_.size());
     std::vector<FetchItem> items;
-    for (const RepairCandidate& file : files_) {
+    for (size_t i = 0; i < files_.size(); ++i) {
+      const RepairCandidate& file = files_[i];
       urls_.push_back(SourceUrlOfPath(file.path));
-      stamps_.push_back(StampOf(file.path));
-      if (!options_.dryRun) items.push_back({RequestUrlOf(urls_.back()), file.path});
+      if (options_.dryRun) continue;
+      items.push_back({RequestUrlOf(urls_.back()), file.path});
     }
     FetchHooks fetchHooks;
     fetchHooks.finished = [this](size_t index, FetchOutcome&& outcome) { Finished(index, std::move(outcome)); };
     fetchHooks.progress = hooks_.progress;
+    fetchHooks.readLocal = [this](size_t index, std::string& bytes, std::string* error) {
+      return ReadCutFile(files_[index].root, files_[index].path, bytes, places_[index], error);
+    };
     engine_ = std::make_unique<FetchEngine>(std::move(items), options_.fetch, std::move(fetchHooks));
   }
 
@@ -180,14 +187,12 @@ class RepairSession::Impl {
   bool Save(size_t index, const std::string& old, const std::string& bytes, std::optional<std::time_t> modified,
             ReportEntry& entry) {
     const RepairCandidate& file = files_[index];
+    const CutFilePlace& place = places_[index];
     std::string why;
-    const bool sameAsRead = stamps_[index] && stamps_[index]->size == old.size();
-    if (!sameAsRead) {
-      why = "the file changed on disk meanwhile";
-    } else if (!options_.backupDir.empty() &&
-               !BackupCutFile(file.path, file.root, options_.backupDir, old, *stamps_[index], &why)) {
+    if (!options_.backupDir.empty() &&
+        !BackupCutFile(file.path, file.root, options_.backupDir, old, place.modified, &why)) {
       why = "no backup: " + why;
-    } else if (ReplaceCutFile(file.path, *stamps_[index], bytes, modified, &why)) {
+    } else if (ReplaceCutFile(place, old, bytes, modified, &why)) {
       if (!why.empty()) entry.detail += (entry.detail.empty() ? "" : "; ") + why;
       return true;
     }
@@ -201,7 +206,7 @@ class RepairSession::Impl {
   RepairHooks hooks_;
   RepairTotals totals_;
   std::vector<std::string> urls_;
-  std::vector<std::optional<FileStamp>> stamps_;
+  std::vector<CutFilePlace> places_;
   std::unique_ptr<FetchEngine> engine_;
 };
 
@@ -232,6 +237,7 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
   // fetched and replaced once.
   FindResult result;
   result.visited = found.visited;
+  result.unreadable = std::move(found.unreadable);
   std::set<std::pair<dev_t, ino_t>> seen;
   for (RepairCandidate& file : found.files) {
     struct stat st {};

@@ -14,12 +14,20 @@ namespace yuragi {
 
 struct RepairCandidate {
   std::string path;
-  std::string root;  // the folder whose walk found it
+  // The folder whose walk found it: the save walks down from here again.
+  // A path not below it is saved from the folder holding it.
+  std::string root;
+};
+
+struct UnreadableFolder {
+  std::string path;
+  int error = 0;  // errno
 };
 
 struct FindResult {
   std::vector<RepairCandidate> files;
   int64_t visited = 0;
+  std::vector<UnreadableFolder> unreadable;  // folders the walk could not enter
 };
 
 // The files a detection run lists below each folder, in its order; with
