@@ -147,10 +147,13 @@ TEST_F(RepairAll, RepairsTheListedTreeAndLeavesTheRestAlone) {
   const QString changed = Place("/pics/changed.jpg", 4);
   originals["/pics/changed.jpg"] = EncodeJpeg({96, 72, JpegKind::Baseline, 85, 99});
   const QString later = Place("/pics/later.jpg", 5);
+  const QString refused = root + "/127.0.0.1:" + QString::number(RefusedPort()) + "/pics/r.jpg";
+  QDir().mkpath(QFileInfo(refused).path());
+  WriteFile(refused.toStdString(), Truncated(EncodeJpeg({96, 72}), 1000));
   WriteFile((host + "/pics/whole.jpg").toStdString(), EncodeJpeg({64, 48}));
   WriteFile((host + "/pics/notes.txt").toStdString(), std::string("not a picture"));
   TForm1& f = Listed();
-  ASSERT_EQ(f.ListModel->rowCount(), 5);
+  ASSERT_EQ(f.ListModel->rowCount(), 6);
   // Saved whole by other means after the list was made: not fetched.
   WriteFile(later.toStdString(), originals["/pics/later.jpg"]);
   const std::map<QString, Bytes> before = Snapshot();
@@ -170,7 +173,7 @@ TEST_F(RepairAll, RepairsTheListedTreeAndLeavesTheRestAlone) {
   EXPECT_FALSE(f.RepairAllP1->isEnabled());
   // No detection run during a repair.
   f.StartDetection();
-  EXPECT_EQ(f.ListModel->rowCount(), 5);
+  EXPECT_EQ(f.ListModel->rowCount(), 6);
   ASSERT_TRUE(Ended(f));
 
   const std::map<QString, QString> outcomes = Outcomes(f);
@@ -178,13 +181,16 @@ TEST_F(RepairAll, RepairsTheListedTreeAndLeavesTheRestAlone) {
                                                   {b, "修復しました"},
                                                   {missing, "見つかりません (404)"},
                                                   {changed, "変更されています"},
-                                                  {later, "完全な画像です"}}));
+                                                  {later, "完全な画像です"},
+                                                  {refused, "接続できません"}}));
   EXPECT_EQ(requests.load(), 4);
-  EXPECT_EQ(f.StatusPanel1->text(), "5 件中 2 件を修復しました");
+  EXPECT_EQ(f.StatusPanel1->text(), "6 件中 2 件を修復しました");
   QStringList left;
   for (int row = 0; row < f.ListModel->rowCount(); ++row) left << QString::fromUtf8(f.ListModel->At(row).path);
   left.sort();
-  EXPECT_EQ(left, (QStringList{changed, missing, later}));
+  QStringList kept{changed, missing, later, refused};
+  kept.sort();
+  EXPECT_EQ(left, kept);
   emit f.File1->aboutToShow();
   EXPECT_TRUE(f.RepairAll1->isEnabled());
 
@@ -214,7 +220,7 @@ TEST_F(RepairAll, RepairsTheListedTreeAndLeavesTheRestAlone) {
   }
   words.sort();
   EXPECT_EQ(words, (QStringList{"a.jpg:repaired", "b.jpg:repaired", "changed.jpg:changed", "gone.jpg:http-error",
-                                "later.jpg:not-started"}));
+                                "later.jpg:not-started", "r.jpg:transfer-failed"}));
 }
 
 TEST_F(RepairAll, WithARowSelectedAsksWhetherTheSelectionOrTheWholeList) {

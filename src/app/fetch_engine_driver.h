@@ -26,7 +26,6 @@ class FetchEngineDriver : public QObject {
   void Interrupt(int level);
   // To be called once after the engine has been started.
   void Started();
-  int WatchedSockets() const { return int(sockets_.size()); }
 
  signals:
   // The engine has reported every item; emitted from the event loop, never

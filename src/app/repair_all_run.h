@@ -33,7 +33,6 @@ class RepairAllRun : public QObject {
   // 中止: the first starts nothing new, the second abandons running transfers.
   void Stop();
   int StopLevel() const { return stopLevel_; }
-  bool HasEnded() const { return ended_; }
 
   RepairProgressDialog* Dialog() const { return dialog_; }
   const std::vector<RepairResult>& Results() const { return results_; }

@@ -33,8 +33,7 @@ QString HttpText(const std::string& status) {
   return QStringLiteral("サーバーのエラーです (%1)").arg(QString::fromStdString(status));
 }
 
-}  // namespace
-
+// "修復しました", "見つかりません (404)", ...
 QString OutcomeText(const RepairResult& result) {
   if (result.complete) return QStringLiteral("完全な画像です");
   switch (result.entry.outcome) {
@@ -82,6 +81,8 @@ QByteArray ResultsReport(const std::vector<RepairResult>& results) {
   }
   return report;
 }
+
+}  // namespace
 
 RepairResultsDialog::RepairResultsDialog(QWidget* parent, Prompts& prompts, std::vector<RepairResult> results,
                                          const QString& summary)

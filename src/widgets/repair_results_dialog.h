@@ -22,13 +22,6 @@ struct RepairResult {
   bool complete = false;
 };
 
-// "修復しました", "見つかりません (404)", ...
-QString OutcomeText(const RepairResult& result);
-// ファイル TAB 結果 TAB URL TAB 詳細 per file, under a heading line.
-QString ResultsTsv(const std::vector<RepairResult>& results);
-// The report of yuragimaru-repair: path TAB URL TAB outcome TAB bytes TAB detail.
-QByteArray ResultsReport(const std::vector<RepairResult>& results);
-
 // The result list shown when the run has ended, with コピー and 保存.
 class RepairResultsDialog : public QDialog {
   Q_OBJECT
@@ -40,7 +33,9 @@ class RepairResultsDialog : public QDialog {
   QPushButton* SaveButton() const { return save_; }
   QLabel* Summary() const { return summary_; }
 
+  // ファイル TAB 結果 TAB URL TAB 詳細 per file, under a heading line.
   void Copy();
+  // The report of yuragimaru-repair: path TAB URL TAB outcome TAB bytes TAB detail.
   void Save();
 
  private:
