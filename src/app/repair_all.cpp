@@ -64,11 +64,7 @@ RepairOptions ReadRepairOptions() {
 }
 
 // Deleted from the loop, never here: this runs inside the run's own signal.
-void Retire(std::unique_ptr<RepairAllRun> run) {
-  RepairAllRun* ended = run.release();
-  ended->setParent(nullptr);
-  ended->deleteLater();
-}
+void Retire(std::unique_ptr<RepairAllRun> run) { run.release()->deleteLater(); }
 
 }  // namespace
 
