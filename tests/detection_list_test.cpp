@@ -31,7 +31,7 @@ namespace {
 class DetectionList : public WindowTest {
  protected:
   static void Add(TForm1& f, const QString& path, const QString& size, std::optional<QString> time = {}) {
-    f.ListModel->Append({path.toUtf8(), path, size, std::move(time), QIcon(), {}, 0});
+    f.ListModel->Append({path.toUtf8(), path, size, std::move(time), QIcon(), {}, 0, JpegEnd::Cut});
   }
   static QStringList Captions(TForm1& f) {
     QStringList captions;
@@ -240,7 +240,7 @@ std::vector<QRect> SmallIconCells(TForm1& f) {
 
 // A row as a run adds it, with the JPEG file icon.
 void AddWithIcon(TForm1& f, const QString& path, const QString& size) {
-  f.ListModel->Append({path.toUtf8(), path, size, QString("2007/05/12 9:04:22"), QIcon(f.ImageList2.front()), {}, 0});
+  f.ListModel->Append({path.toUtf8(), path, size, QString("2007/05/12 9:04:22"), QIcon(f.ImageList2.front()), {}, 0, JpegEnd::Cut});
 }
 
 // Room for the icon and the whole name.

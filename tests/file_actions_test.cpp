@@ -68,7 +68,7 @@ class FileActionsTest : public WindowTest {
 
   // The list holding these files, with the row at selected chosen.
   void FillList(const QStringList& paths, int selected) {
-    for (const QString& path : paths) form->ListModel->Append({QFile::encodeName(path), path, QStringLiteral(" 1"), std::nullopt, QIcon(), {}, 0});
+    for (const QString& path : paths) form->ListModel->Append({QFile::encodeName(path), path, QStringLiteral(" 1"), std::nullopt, QIcon(), {}, 0, JpegEnd::Cut});
     form->ListView1->setEnabled(true);
     if (selected >= 0) form->ListView1->SelectRow(selected);
   }

@@ -41,6 +41,12 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // 一覧をすべて修復 asks first, and the window closes when it has ended.
+  if (RepairAllRunning()) {
+    RunHandler([this] { RepairAllCloseRequested(); });
+    event->ignore();
+    return;
+  }
   if (!closeAgreed_) {
     bool canClose = true;
     RunHandler([this, &canClose] { FormCloseQuery(canClose); });

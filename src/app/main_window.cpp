@@ -20,6 +20,7 @@
 #include <ctime>
 
 #include "app/globals.h"
+#include "app/repair_all_run.h"
 #include "detect/detection_list_view.h"
 #include "widgets/face_colour.h"
 #include "platform/desktop_shell.h"
@@ -59,6 +60,7 @@ TForm1::TForm1(Prompts& prompts, QList<QByteArray> arguments, QWidget* parent)
   CreateMainMenu();
   CreatePopupMenus();
   CreateFolderMenu();
+  CreateRepairAllCommands();
   CreateDialogs();
   Timer1 = new QTimer(this);
   Timer1->setInterval(100);

@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 #include <QPixmap>
+#include <QPointer>
+#include <QDialog>
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
@@ -37,6 +39,8 @@ class FixedWidthTabBar;
 class FolderTree;
 class ImageView;
 class Prompts;
+class RepairAllRun;
+class RepairResultsDialog;
 enum class LauncherPlace;
 }  // namespace yuragi
 
@@ -121,6 +125,8 @@ class TForm1 : public QMainWindow {
   QAction* RepairP1 = nullptr;
   QAction* FolderP1 = nullptr;
   QAction* CopyToClipP1 = nullptr;
+  QAction* RepairAll1 = nullptr;   // 一覧をすべて修復, in the file menu
+  QAction* RepairAllP1 = nullptr;  // the same in the list's menu
   QMenu* PopupMenu21 = nullptr;
   QAction* OpenP21 = nullptr;
   QAction* OpenByP21 = nullptr;
@@ -182,6 +188,13 @@ class TForm1 : public QMainWindow {
   void CopyToClipP1Click();
   void RepairP1Click();
   void PageControl1Change(int index);
+
+  // --- repair of the whole list -------------------------------------------
+  void RepairAllClick();
+  void UpdateRepairAllEnabled();
+  bool RepairAllRunning() const { return repairRun_ != nullptr; }
+  yuragi::RepairAllRun* RepairRun() const { return repairRun_.get(); }
+  yuragi::RepairResultsDialog* RepairResults() const;
 
   // --- re-fetch -----------------------------------------------------------
   void SetTarget();
@@ -252,6 +265,7 @@ class TForm1 : public QMainWindow {
   void CreateDetectionPage();
   void CreateMainMenu();
   void CreatePopupMenus();
+  void CreateRepairAllCommands();
   void CreateDialogs();
   void ConnectHandlers();
   void ConnectFileActions();
@@ -278,6 +292,8 @@ class TForm1 : public QMainWindow {
   void DeleteTempFiles();
   void DestroyFolderTree();
   void RegisterLauncher(yuragi::LauncherPlace place, const QString& question);
+  void RepairAllEnded();
+  void RepairAllCloseRequested();
 
   yuragi::Prompts& prompts_;
   std::unique_ptr<yuragi::DesktopShell> shell_;  // open, open with, properties, trash
@@ -301,4 +317,6 @@ class TForm1 : public QMainWindow {
   bool paneShown_ = false;
   QList<QWidget*> heldWidgets_;  // disabled for the running transfer
   QList<QAction*> heldActions_;
+  std::unique_ptr<yuragi::RepairAllRun> repairRun_;  // while 一覧をすべて修復 runs
+  QPointer<QDialog> repairResults_;                  // its result list, while shown
 };

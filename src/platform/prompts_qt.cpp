@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 #include "platform/paths.h"
@@ -28,6 +29,17 @@ class DesktopPrompts final : public Prompts {
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+  }
+
+  int Choice(QWidget* parent, const QString& caption, const QString& text, const QStringList& buttons) override {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
+    QList<QAbstractButton*> made;
+    for (const QString& label : buttons) made << box.addButton(label, QMessageBox::AcceptRole);
+    QAbstractButton* cancel = box.addButton(QMessageBox::Cancel);
+    if (!made.isEmpty()) box.setDefaultButton(static_cast<QPushButton*>(made.first()));
+    box.setEscapeButton(cancel);
+    box.exec();
+    return int(made.indexOf(box.clickedButton()));
   }
 
   void Error(QWidget* parent, const QString& caption, const QString& text) override {
