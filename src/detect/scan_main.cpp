@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,7 +28,7 @@ std::atomic<bool> interrupted{false};
 void OnInterrupt(int) { interrupted.store(true); }
 
 constexpr char kHelp[] =
-    "Usage: yuragimaru-scan [--json] FOLDER|FILE...\n"
+    "Usage: yuragimaru-scan [--json] [--jobs N] FOLDER|FILE...\n"
     "       yuragimaru-scan --url PATH...\n"
     "\n"
     "Walks each FOLDER as a detection run of yuragimaru does and lists every\n"
@@ -47,6 +48,8 @@ constexpr char kHelp[] =
     "           request_url (the URL as it is requested, percent-encoded,\n"
     "           ready for curl). A path that is not UTF-8 shows U+FFFD in\n"
     "           path and has its exact bytes in path_base64.\n"
+    "  --jobs N decode cut files on N threads while the walk goes on (default:\n"
+    "           the number of cores); the output is the same for every N\n"
     "  --url    print the assumed source URL of each PATH, one per line; the\n"
     "           file system is not touched\n"
     "  --help   this text\n"
@@ -125,6 +128,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   bool json = false;
   bool urls = false;
+  int jobs = DefaultScanJobs();
   std::vector<std::string> operands;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
@@ -139,6 +143,11 @@ int main(int argc, char** argv) {
       return 0;
     } else if (options && std::strcmp(arg, "--json") == 0) {
       json = true;
+    } else if (options && std::strcmp(arg, "--jobs") == 0) {
+      char* end = nullptr;
+      const long n = i + 1 < argc ? std::strtol(argv[++i], &end, 10) : 0;
+      if (!end || *end != '\0' || n < 1 || n > 256) return Usage("--jobs takes a number from 1 to 256");
+      jobs = int(n);
     } else if (options && std::strcmp(arg, "--url") == 0) {
       urls = true;
     } else if (options && arg[0] == '-' && arg[1] != '\0') {
@@ -171,6 +180,7 @@ int main(int argc, char** argv) {
 
   ConsoleScan console(json, ::isatty(STDERR_FILENO) == 1, workingFolder);
   ScanRun run(interrupted);
+  run.jobs = jobs;
   for (const std::string& operand : operands) {
     if (interrupted.load()) break;
     if (IsFolder(operand)) {

@@ -164,14 +164,20 @@ void RowScaler::MakeRow(int target) {
   constexpr uint32_t kHalf = 1u << (kSumShift - 1);
   const size_t stride = size_t(width_) * 3;
   uint32_t* sums = sums_.data();
-  std::fill(sums_.begin(), sums_.end(), kHalf);
+  bool any = false;
   for (int k = 0; k < rows_.taps; ++k) {
     const int source = rows_.first[size_t(target)] + k;
     const uint32_t weight = rows_.weights[size_t(target) * size_t(rows_.taps) + size_t(k)];
     if (weight == 0 || source >= nextRow_) continue;
     const uint16_t* scaled = recent_.data() + size_t(source % rows_.taps) * stride;
-    for (size_t i = 0; i < stride; ++i) sums[i] += weight * scaled[i];
+    if (any) {
+      for (size_t i = 0; i < stride; ++i) sums[i] += weight * scaled[i];
+    } else {
+      for (size_t i = 0; i < stride; ++i) sums[i] = kHalf + weight * scaled[i];
+      any = true;
+    }
   }
+  if (!any) return;  // stays black
   uint8_t* out = out_.pixels.data() + size_t(target) * stride;
   for (size_t i = 0; i < stride; ++i) out[i] = uint8_t(std::min<uint32_t>(255, sums[i] >> kSumShift));
 }
