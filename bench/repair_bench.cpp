@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "jpeg_writer.h"
+#include "load_average.h"
 
 #include <httplib.h>
 
@@ -37,6 +38,7 @@ struct Run {
   double seconds = 0;
   long peakKb = 0;
   std::string out;
+  int exitCode = -1;  // -1: it did not exit by itself
 };
 
 // Runs argv with standard output into a string; wall time and peak memory.
@@ -80,12 +82,14 @@ Run Spawn(const std::vector<std::string>& argv, const std::string& input = {}) {
   ::wait4(pid, &status, 0, &usage);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakKb = usage.ru_maxrss;
+  if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
   return run;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  PrintLoadAverage();
   const std::string repair = argc > 1 ? argv[1] : "./yuragimaru-repair";
   QTemporaryDir work;
   if (work.path().contains('.')) {
@@ -175,8 +179,11 @@ int main(int argc, char** argv) {
   long peakKb = 0;
   uint64_t fetched = 0;
   int repaired = 0;
+  bool failed = false;  // a run that did not do the work makes the figures meaningless
   for (int round = 0; round < 3; ++round) {
-    a.push_back(Spawn({"xargs", "-P", "8", "-n", "2", "curl", "-s", "-o"}, list).seconds);
+    const Run curl = Spawn({"xargs", "-P", "8", "-n", "2", "curl", "-s", "-o"}, list);
+    failed = failed || curl.exitCode != 0;
+    a.push_back(curl.seconds);
     recut();
     const Run run = Spawn({repair, "--json", "--jobs", "8", "--per-host", "2", root.toStdString()});
     b.push_back(run.seconds);
@@ -188,6 +195,7 @@ int main(int argc, char** argv) {
       fetched += std::strtoull(run.out.c_str() + at, nullptr, 10);
     }
     for (size_t at = 0; (at = run.out.find("\"outcome\":\"repaired\"", at)) != std::string::npos; ++at) ++repaired;
+    failed = failed || run.exitCode != 0 || repaired != int(cuts.size());
   }
   std::sort(a.begin(), a.end());
   std::sort(b.begin(), b.end());
@@ -208,5 +216,9 @@ int main(int argc, char** argv) {
   std::printf("      repaired %d of %d; fetched %.1f MB of %.1f MB whole = %.2f (target <= 0.6)\n", repaired,
               int(cuts.size()), double(fetched) / 1e6, double(cutWhole) / 1e6, double(fetched) / double(cutWhole));
   std::printf("      peak memory %.1f MB (target <= 100 MB)\n", double(peakKb) / 1024);
+  if (failed) {
+    std::printf("FAILED: curl or yuragimaru-repair did not fetch and repair every cut file: the figures are not valid\n");
+    return 1;
+  }
   return 0;
 }
