@@ -52,8 +52,13 @@ Decoded DecodeFile(const std::string& path, const std::function<bool()>& keepGoi
       result.kind = Decoded::Undecodable;
       return result;
     }
-    result.row.size = FileSizeOf(path);
-    result.row.modified = ModificationTime(path);
+    // Size and time from one look at the file, as FileSizeOf and
+    // ModificationTime would give them.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+      result.row.size = S_ISDIR(st.st_mode) ? 0 : uint64_t(st.st_size);
+      result.row.modified = st.st_mtim.tv_sec;
+    }
     result.row.thumbnail = std::move(*thumbnail);
     result.kind = Decoded::Listed;
   } catch (...) {
