@@ -169,10 +169,12 @@ struct Entry {
 
 class Walker {
  public:
-  Walker(ScanRun& run, ScanWindow& window) : run_(run), window_(window) {
+  // Threads are started for a folder only: a single file gains nothing
+  // from them, and many files named one by one would start them each time.
+  Walker(ScanRun& run, ScanWindow& window, bool threads) : run_(run), window_(window) {
     if (!run_.pseudoDevices) run_.pseudoDevices = PseudoFileSystemDevices();
     try {
-      if (run_.jobs > 1) pool_ = std::make_unique<DecodePool>(run_.jobs, run_.cancelRequested);
+      if (threads && run_.jobs > 1) pool_ = std::make_unique<DecodePool>(run_.jobs, run_.cancelRequested);
     } catch (const std::system_error&) {
       // No threads to be had: the walk decodes on its own.
     }
@@ -318,15 +320,13 @@ bool IsJpegName(const char* name) {
 }
 
 void ScanFolder(const std::string& folder, ScanRun& run, ScanWindow& window) {
-  Walker walker(run, window);
+  Walker walker(run, window, true);
   walker.Walk(folder, true);
   walker.Finish();
 }
 
 void ScanFile(const std::string& path, ScanRun& run, ScanWindow& window) {
-  Walker walker(run, window);
-  walker.TestFile(path);
-  walker.Finish();
+  Walker(run, window, false).TestFile(path);
 }
 
 int DefaultScanJobs() { return std::max(1, int(std::thread::hardware_concurrency())); }
