@@ -87,12 +87,13 @@ class DecodePool {
   void Submit(const std::string& path) {
     auto slot = std::make_shared<Slot>();
     slot->path = path;
-    order_.push_back(slot);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      todo_.push_back(std::move(slot));
+      todo_.push_back(slot);
     }
     workReady_.notify_one();
+    // Last: a slot waited for is always one a worker will finish.
+    order_.push_back(std::move(slot));
   }
 
   size_t Pending() const { return order_.size(); }
@@ -272,7 +273,11 @@ class Walker {
 
   void AddRow(const std::string& path) {
     if (pool_) {
-      pool_->Submit(path);
+      try {
+        pool_->Submit(path);
+      } catch (...) {
+        // One file that cannot be queued never ends the walk.
+      }
       // A few files ahead per thread keep them busy; more would only hold
       // thumbnails the window cannot show yet.
       const size_t ahead = size_t(run_.jobs) * 4;
