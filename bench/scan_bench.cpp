@@ -19,6 +19,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/globals.h"
@@ -242,6 +243,24 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// How many cores this process really gets now: one busy thread per core
+// for a fifth of a second, CPU time over wall time. Other work on the
+// machine takes the rest, and --jobs gains no more than this.
+double CoresAvailable() {
+  const double before = CpuSeconds();
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::thread> spinners;
+  for (int i = 0; i < DefaultScanJobs(); ++i) {
+    spinners.emplace_back([start] {
+      while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(200)) {
+      }
+    });
+  }
+  for (std::thread& spinner : spinners) spinner.join();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return (CpuSeconds() - before) / wall;
+}
+
 struct Programs {
   std::string scanner;  // yuragimaru-scan
   std::string floor;    // scan_floor
@@ -253,6 +272,7 @@ struct Programs {
 void FloorRuns(const Programs& programs, const QString& root, int64_t listed, double oneTarget, double allTarget) {
   const std::string path = root.toStdString();
   const std::string jobs = std::to_string(DefaultScanJobs());
+  std::printf("  cores this process gets now: %.2f of %s\n", CoresAvailable(), jobs.c_str());
   std::vector<double> floorWall, floorCpu, oneWall, oneCpu, allWall, allCpu;
   for (int i = 0; i < 5; ++i) {
     const ProgramRun floor = RunProgram({programs.floor, "-d", path});
