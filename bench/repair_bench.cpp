@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "jpeg_writer.h"
+#include "load_average.h"
 
 #include <httplib.h>
 
@@ -38,6 +39,7 @@ struct Run {
   double seconds = 0;
   long peakKb = 0;
   std::string out;
+  int exitCode = -1;  // -1: it did not exit by itself
 };
 
 // Runs argv with standard output into a string; wall time and peak memory.
@@ -81,12 +83,14 @@ Run Spawn(const std::vector<std::string>& argv, const std::string& input = {}) {
   ::wait4(pid, &status, 0, &usage);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakKb = usage.ru_maxrss;
+  if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
   return run;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  PrintLoadAverage();
   const std::string repair = argc > 1 ? argv[1] : "./yuragimaru-repair";
   QTemporaryDir work;
   if (work.path().contains('.')) {
@@ -186,8 +190,11 @@ int main(int argc, char** argv) {
   long peakKb = 0;
   uint64_t fetched = 0;
   int repaired = 0;
+  bool failed = false;  // a run that did not do the work makes the figures meaningless
   for (int round = 0; round < 3; ++round) {
-    a.push_back(Spawn({"xargs", "-P", "8", "-n", "2", "curl", "-s", "-o"}, list).seconds);
+    const Run curl = Spawn({"xargs", "-P", "8", "-n", "2", "curl", "-s", "-o"}, list);
+    failed = failed || curl.exitCode != 0;
+    a.push_back(curl.seconds);
     recut();
     const Run run = Spawn({repair, "--json", "--jobs", "8", "--per-host", "2", root.toStdString()});
     b.push_back(run.seconds);
@@ -199,6 +206,7 @@ int main(int argc, char** argv) {
       fetched += std::strtoull(run.out.c_str() + at, nullptr, 10);
     }
     for (size_t at = 0; (at = run.out.find("\"outcome\":\"repaired\"", at)) != std::string::npos; ++at) ++repaired;
+    failed = failed || run.exitCode != 0 || repaired != int(cuts.size());
   }
   // (c) eight endless bodies at once, in a tree of their own.
   const QString endlessRoot = work.path() + "/endless";
@@ -238,6 +246,10 @@ int main(int argc, char** argv) {
   std::printf("  (c) %d endless 200 bodies at once: %d stopped at the cap after %.0f MB in %.1f s;\n", kEndless,
               capped, double(endlessBytes) / 1e6, endless.seconds);
   std::printf("      peak memory %.1f MB (target <= 100 MB)\n", double(endless.peakKb) / 1024);
-  // A run that did not do its work measured nothing.
-  return repaired == int(cuts.size()) && capped == kEndless ? 0 : 1;
+  if (failed || capped != kEndless) {
+    std::printf("FAILED: curl or yuragimaru-repair did not fetch and repair every cut file, or an endless body was\n"
+                "not stopped at the cap: the figures are not valid\n");
+    return 1;
+  }
+  return 0;
 }

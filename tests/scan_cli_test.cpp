@@ -198,6 +198,29 @@ TEST_F(ScanCli, AFileArgumentIsTestedLikeAFileInAFolder) {
   EXPECT_TRUE(r.out.isEmpty());
 }
 
+TEST_F(ScanCli, EveryNumberOfDecodeThreadsGivesTheSameOutput) {
+  const JpegKind kinds[] = {JpegKind::Baseline, JpegKind::Progressive, JpegKind::Grayscale, JpegKind::Cmyk};
+  for (int i = 0; i < 120; ++i) {
+    const QString path = dir.path() + QStringLiteral("/site %1.example/写真 %2/p\t%3.jpg").arg(i % 4).arg(i % 7).arg(i);
+    QDir().mkpath(QFileInfo(path).path());
+    const std::vector<uint8_t> bytes = EncodeJpeg({100 + 30 * (i % 5), 80 + 20 * (i % 3), kinds[i % 4], 85, uint32_t(i)});
+    WriteFile(path.toStdString(), i % 9 == 0 ? Truncated(bytes, 30) : Truncated(bytes, bytes.size() * size_t(2 + i % 6) / 9));
+  }
+  const QString file = Cut("single.jpg");
+  for (const QStringList& mode : {QStringList{}, QStringList{"--json"}}) {
+    const Result one = RunScan(mode + QStringList{"--jobs", "1", dir.path(), file});
+    ASSERT_EQ(one.code, 1);
+    ASSERT_GT(one.out.count('\n'), 80);
+    for (const char* jobs : {"2", "4"}) {
+      const Result many = RunScan(mode + QStringList{"--jobs", jobs, dir.path(), file});
+      EXPECT_EQ(many.code, one.code);
+      EXPECT_EQ(many.out, one.out) << jobs;
+      EXPECT_EQ(many.err, one.err) << jobs;
+    }
+  }
+  EXPECT_EQ(RunScan({"--jobs", "0", dir.path()}).code, 2);
+}
+
 TEST_F(ScanCli, UrlModeTouchesNothing) {
   const Result r = RunScan({"--url", "/home/me/dl/img.example/a b/写真.jpg", "/srv/mirror/127.0.0.1:8080/img/p.jpg",
                             "/nowhere/photo.jpg"});

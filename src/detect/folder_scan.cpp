@@ -5,10 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
-
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -27,6 +35,135 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
+// What decoding one file without the end marker gave.
+struct Decoded {
+  enum Kind { Listed, Undecodable, Failed, Skipped } kind = Skipped;
+  DetectionRow row;
+};
+
+// The one step per listed file that needs its picture: everything its row
+// holds is read here, on whichever thread decodes.
+Decoded DecodeFile(const std::string& path, const std::function<bool()>& keepGoing) {
+  Decoded result;
+  result.row.path = path;
+  try {
+    std::optional<RgbImage> thumbnail =
+        MakeThumbnail(path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing, &result.row.stream);
+    if (!thumbnail) {
+      result.kind = Decoded::Undecodable;
+      return result;
+    }
+    // Size and time from one look at the file, as FileSizeOf and
+    // ModificationTime would give them.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+      result.row.size = S_ISDIR(st.st_mode) ? 0 : uint64_t(st.st_size);
+      result.row.modified = st.st_mtim.tv_sec;
+    }
+    result.row.thumbnail = std::move(*thumbnail);
+    result.kind = Decoded::Listed;
+  } catch (...) {
+    // One bad file never ends the walk.
+    result.kind = Decoded::Failed;
+  }
+  return result;
+}
+
+// Decodes on worker threads and gives the results back in the order the
+// files were handed in. Only the walk's thread calls it.
+class DecodePool {
+ public:
+  DecodePool(int threads, const std::atomic<bool>& cancel) : cancel_(cancel) {
+    try {
+      for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    } catch (...) {
+      Close();
+      throw;
+    }
+  }
+  DecodePool(const DecodePool&) = delete;
+  DecodePool& operator=(const DecodePool&) = delete;
+  ~DecodePool() { Close(); }
+
+  void Submit(const std::string& path) {
+    auto slot = std::make_shared<Slot>();
+    slot->path = path;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      todo_.push_back(slot);
+    }
+    workReady_.notify_one();
+    // Last: a slot waited for is always one a worker will finish.
+    order_.push_back(std::move(slot));
+  }
+
+  size_t Pending() const { return order_.size(); }
+
+  // The oldest result, once it is in; nothing when none is waiting or,
+  // unless wait is set, the oldest is not done yet.
+  std::optional<Decoded> TakeOldest(bool wait) {
+    if (order_.empty()) return std::nullopt;
+    std::unique_lock<std::mutex> lock(mutex_);
+    Slot& oldest = *order_.front();
+    if (!oldest.done) {
+      if (!wait) return std::nullopt;
+      done_.wait(lock, [&] { return oldest.done; });
+    }
+    Decoded result = std::move(oldest.result);
+    lock.unlock();
+    order_.pop_front();
+    return result;
+  }
+
+ private:
+  void Close() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+    }
+    workReady_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+  }
+
+  struct Slot {
+    std::string path;
+    Decoded result;
+    bool done = false;
+  };
+
+  void Work() {
+    const std::function<bool()> keepGoing = [this] { return !cancel_.load(std::memory_order_relaxed); };
+    for (;;) {
+      std::shared_ptr<Slot> slot;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        workReady_.wait(lock, [this] { return closing_ || !todo_.empty(); });
+        if (closing_) return;
+        slot = std::move(todo_.front());
+        todo_.pop_front();
+      }
+      // Once stopped, files not started yet are not read at all.
+      Decoded result = keepGoing() ? DecodeFile(slot->path, keepGoing) : Decoded{};
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slot->result = std::move(result);
+        slot->done = true;
+      }
+      done_.notify_all();
+    }
+  }
+
+  const std::atomic<bool>& cancel_;
+  std::deque<std::shared_ptr<Slot>> order_;  // the walk's side only
+  std::mutex mutex_;
+  std::condition_variable workReady_;
+  std::condition_variable done_;
+  std::deque<std::shared_ptr<Slot>> todo_;
+  bool closing_ = false;
+  std::vector<std::thread> workers_;
+};
+
 struct Entry {
   std::string name;
   unsigned char type;
@@ -34,8 +171,26 @@ struct Entry {
 
 class Walker {
  public:
-  Walker(ScanRun& run, ScanWindow& window) : run_(run), window_(window) {
+  // Threads are started for a folder only: a single file gains nothing
+  // from them, and many files named one by one would start them each time.
+  Walker(ScanRun& run, ScanWindow& window, bool threads) : run_(run), window_(window) {
     if (!run_.pseudoDevices) run_.pseudoDevices = PseudoFileSystemDevices();
+    try {
+      if (threads && run_.jobs > 1) pool_ = std::make_unique<DecodePool>(run_.jobs, run_.cancelRequested);
+    } catch (const std::system_error&) {
+      // No threads to be had: the walk decodes on its own.
+    }
+  }
+
+  // Hands the window what the decode threads still hold, in order; after a
+  // stop, up to the first file they did not start.
+  void Finish() {
+    if (!pool_) return;
+    while (pool_->Pending() > 0) {
+      std::optional<Decoded> decoded = pool_->TakeOldest(true);
+      if (decoded->kind == Decoded::Skipped) break;
+      Take(std::move(*decoded));
+    }
   }
 
   void Walk(std::string folder, bool root) {
@@ -118,35 +273,40 @@ class Walker {
   }
 
   void AddRow(const std::string& path) {
-    try {
-      // A big file keeps the window alive and the cancel button working.
-      const auto keepGoing = [this] {
-        window_.ProcessMessages();
-        return !run_.cancelRequested.load(std::memory_order_relaxed);
-      };
-      JpegCheck stream;
-      std::optional<RgbImage> thumbnail =
-          MakeThumbnail(path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing, &stream);
-      if (!thumbnail) {
-        if (run_.undecodable) run_.undecodable->push_back(path);
-        window_.ProcessMessages();
-        return;
+    if (pool_) {
+      try {
+        pool_->Submit(path);
+      } catch (...) {
+        // One file that cannot be queued never ends the walk.
       }
-      DetectionRow row;
-      row.path = path;
-      row.size = FileSizeOf(path);
-      row.modified = ModificationTime(path);
-      row.thumbnail = std::move(*thumbnail);
-      row.stream = std::move(stream);
-      window_.AppendRow(std::move(row));
-    } catch (...) {
-      // One bad file never ends the walk.
-      window_.ProcessMessages();
+      // A few files ahead per thread keep them busy; more would only hold
+      // thumbnails the window cannot show yet.
+      const size_t ahead = size_t(run_.jobs) * 4;
+      while (std::optional<Decoded> decoded = pool_->TakeOldest(pool_->Pending() > ahead)) {
+        Take(std::move(*decoded));
+      }
+      return;
     }
+    // A big file keeps the window alive and the cancel button working.
+    const auto keepGoing = [this] {
+      window_.ProcessMessages();
+      return !run_.cancelRequested.load(std::memory_order_relaxed);
+    };
+    Take(DecodeFile(path, keepGoing));
+  }
+
+  void Take(Decoded decoded) {
+    if (decoded.kind == Decoded::Listed) {
+      window_.AppendRow(std::move(decoded.row));
+      return;
+    }
+    if (decoded.kind == Decoded::Undecodable && run_.undecodable) run_.undecodable->push_back(decoded.row.path);
+    window_.ProcessMessages();
   }
 
   ScanRun& run_;
   ScanWindow& window_;
+  std::unique_ptr<DecodePool> pool_;
 };
 
 }  // namespace
@@ -176,10 +336,16 @@ const char* StateWord(JpegEnd end) {
 }
 
 void ScanFolder(const std::string& folder, ScanRun& run, ScanWindow& window) {
-  Walker(run, window).Walk(folder, true);
+  Walker walker(run, window, true);
+  walker.Walk(folder, true);
+  walker.Finish();
 }
 
-void ScanFile(const std::string& path, ScanRun& run, ScanWindow& window) { Walker(run, window).TestFile(path); }
+void ScanFile(const std::string& path, ScanRun& run, ScanWindow& window) {
+  Walker(run, window, false).TestFile(path);
+}
+
+int DefaultScanJobs() { return std::max(1, int(std::thread::hardware_concurrency())); }
 
 QString ProgressText(int64_t rows, int64_t files) {
   return FormatNumber(rows) + FormatNumber(files, NumberPattern::OfTotal);

@@ -56,7 +56,15 @@ struct ScanRun {
   // When set, files without the end marker that do not decode at all (never
   // listed) are collected here.
   std::vector<std::string>* undecodable = nullptr;
+  // Threads that decode listed files while the walk goes on testing tails.
+  // 1: the walk decodes them itself and keeps the window alive meanwhile
+  // (the window's way). More: rows still reach the window in the walk's
+  // order and on the walk's thread, so what is listed does not change.
+  int jobs = 1;
 };
+
+// The number of cores, at least 1: the decode threads of a headless walk.
+int DefaultScanJobs();
 
 // Walks depth first in the file system's order. Holds no folder open while
 // it descends, enters no kernel pseudo file system (proc, sysfs, ...) and

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,7 +29,7 @@ std::atomic<bool> interrupted{false};
 void OnInterrupt(int) { interrupted.store(true); }
 
 constexpr char kHelp[] =
-    "Usage: yuragimaru-scan [--json] [--cut-only] FOLDER|FILE...\n"
+    "Usage: yuragimaru-scan [--json] [--cut-only] [--jobs N] FOLDER|FILE...\n"
     "       yuragimaru-scan --url PATH...\n"
     "\n"
     "Walks each FOLDER as a detection run of yuragimaru does and lists every\n"
@@ -58,6 +59,9 @@ constexpr char kHelp[] =
     "           trailing_bytes and trailing_zero (not cut); warning (damaged);\n"
     "           note, when the end could not be told (then state is cut).\n"
     "  --cut-only  list only cut files\n"
+    "  --jobs N decode the cut files found below a FOLDER on N threads while\n"
+    "           the walk goes on (default: the number of cores); the output is\n"
+    "           the same for every N\n"
     "  --url    print the source URL of each PATH, one per line, as the\n"
     "           scan would\n"
     "  --help   this text\n"
@@ -152,6 +156,7 @@ int main(int argc, char** argv) {
   bool json = false;
   bool urls = false;
   bool cutOnly = false;
+  int jobs = DefaultScanJobs();
   std::vector<std::string> operands;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
@@ -168,6 +173,11 @@ int main(int argc, char** argv) {
       json = true;
     } else if (options && std::strcmp(arg, "--cut-only") == 0) {
       cutOnly = true;
+    } else if (options && std::strcmp(arg, "--jobs") == 0) {
+      char* end = nullptr;
+      const long n = i + 1 < argc ? std::strtol(argv[++i], &end, 10) : 0;
+      if (!end || *end != '\0' || n < 1 || n > 256) return Usage("--jobs takes a number from 1 to 256");
+      jobs = int(n);
     } else if (options && std::strcmp(arg, "--url") == 0) {
       urls = true;
     } else if (options && arg[0] == '-' && arg[1] != '\0') {
@@ -203,6 +213,7 @@ int main(int argc, char** argv) {
   ConsoleScan console(json, ::isatty(STDERR_FILENO) == 1, workingFolder);
   console.cutOnly = cutOnly;
   ScanRun run(interrupted);
+  run.jobs = jobs;
   for (const std::string& operand : operands) {
     if (interrupted.load()) break;
     if (IsFolder(operand)) {

@@ -358,6 +358,7 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
   for (const std::string& folder : folders) {
     if (stop.load()) break;
     ScanRun run(stop);
+    run.jobs = DefaultScanJobs();
     if (includeUndecodable) run.undecodable = &undecodable;
     Collector collector(found, folder, progress, run);
     ScanFolder(folder, run, collector);
