@@ -1,7 +1,8 @@
 // Batch repair against a shell loop around curl: 2,000 complete JPEGs of
 // 20-300 KB served with 20 ms of latency per response under four host
-// names, 400 of them cut at random points in the saved tree. Prints times,
-// bytes and peak memory; see README.md for the targets.
+// names, 400 of them cut at random points in the saved tree; then eight
+// cut files whose server sends an endless 200 body that keeps matching
+// them. Prints times, bytes and peak memory; see README.md for the targets.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "jpeg_writer.h"
+#include "load_average.h"
 
 #include <httplib.h>
 
@@ -37,6 +39,7 @@ struct Run {
   double seconds = 0;
   long peakKb = 0;
   std::string out;
+  int exitCode = -1;  // -1: it did not exit by itself
 };
 
 // Runs argv with standard output into a string; wall time and peak memory.
@@ -80,12 +83,14 @@ Run Spawn(const std::vector<std::string>& argv, const std::string& input = {}) {
   ::wait4(pid, &status, 0, &usage);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakKb = usage.ru_maxrss;
+  if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
   return run;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  PrintLoadAverage();
   const std::string repair = argc > 1 ? argv[1] : "./yuragimaru-repair";
   QTemporaryDir work;
   if (work.path().contains('.')) {
@@ -102,6 +107,8 @@ int main(int argc, char** argv) {
     pictures.emplace_back(bytes.begin(), bytes.end());
   }
   std::map<std::string, const std::string*> served;  // path -> bytes
+  constexpr int kEndless = 8;
+  const std::string& endlessStart = pictures[0];  // what each endless body begins with
   std::mt19937 random(42);
 
   // One server on four loopback addresses, as four hosts.
@@ -110,6 +117,14 @@ int main(int argc, char** argv) {
   int port = 0;
   for (int h = 1; h <= kHosts; ++h) {
     auto server = std::make_unique<httplib::Server>();
+    // Endless: the picture's bytes, then filler for ever (the repair stops at its cap).
+    server->Get(R"(/endless/.*)", [&endlessStart](const httplib::Request&, httplib::Response& response) {
+      response.set_chunked_content_provider("image/jpeg", [&endlessStart](size_t offset, httplib::DataSink& sink) {
+        static const std::string filler(256 * 1024, '\x55');
+        if (offset < endlessStart.size()) return sink.write(endlessStart.data() + offset, endlessStart.size() - offset);
+        return sink.write(filler.data(), filler.size());
+      });
+    });
     server->Get(".*", [&served](const httplib::Request& request, httplib::Response& response) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
       const auto found = served.find(request.path);
@@ -175,8 +190,11 @@ int main(int argc, char** argv) {
   long peakKb = 0;
   uint64_t fetched = 0;
   int repaired = 0;
+  bool failed = false;  // a run that did not do the work makes the figures meaningless
   for (int round = 0; round < 3; ++round) {
-    a.push_back(Spawn({"xargs", "-P", "8", "-n", "2", "curl", "-s", "-o"}, list).seconds);
+    const Run curl = Spawn({"xargs", "-P", "8", "-n", "2", "curl", "-s", "-o"}, list);
+    failed = failed || curl.exitCode != 0;
+    a.push_back(curl.seconds);
     recut();
     const Run run = Spawn({repair, "--json", "--jobs", "8", "--per-host", "2", root.toStdString()});
     b.push_back(run.seconds);
@@ -188,7 +206,24 @@ int main(int argc, char** argv) {
       fetched += std::strtoull(run.out.c_str() + at, nullptr, 10);
     }
     for (size_t at = 0; (at = run.out.find("\"outcome\":\"repaired\"", at)) != std::string::npos; ++at) ++repaired;
+    failed = failed || run.exitCode != 0 || repaired != int(cuts.size());
   }
+  // (c) eight endless bodies at once, in a tree of their own.
+  const QString endlessRoot = work.path() + "/endless";
+  for (int i = 0; i < kEndless; ++i) {
+    const std::string folder = endlessRoot.toStdString() + "/127.0.0.1:" + std::to_string(port) + "/endless";
+    QDir().mkpath(QString::fromStdString(folder));
+    WriteFile(folder + "/p" + std::to_string(i) + ".jpg", endlessStart.substr(0, endlessStart.size() / 2));
+  }
+  const Run endless = Spawn({repair, "--json", "--jobs", "8", "--per-host", "8", endlessRoot.toStdString()});
+  int capped = 0;
+  for (size_t at = 0; (at = endless.out.find("\"outcome\":\"too-large\"", at)) != std::string::npos; ++at) ++capped;
+  uint64_t endlessBytes = 0;
+  for (size_t at = 0; (at = endless.out.find("\"bytes\":", at)) != std::string::npos;) {
+    at += 8;
+    endlessBytes += std::strtoull(endless.out.c_str() + at, nullptr, 10);
+  }
+
   std::sort(a.begin(), a.end());
   std::sort(b.begin(), b.end());
   for (auto& server : servers) server->stop();
@@ -208,5 +243,13 @@ int main(int argc, char** argv) {
   std::printf("      repaired %d of %d; fetched %.1f MB of %.1f MB whole = %.2f (target <= 0.6)\n", repaired,
               int(cuts.size()), double(fetched) / 1e6, double(cutWhole) / 1e6, double(fetched) / double(cutWhole));
   std::printf("      peak memory %.1f MB (target <= 100 MB)\n", double(peakKb) / 1024);
+  std::printf("  (c) %d endless 200 bodies at once: %d stopped at the cap after %.0f MB in %.1f s;\n", kEndless,
+              capped, double(endlessBytes) / 1e6, endless.seconds);
+  std::printf("      peak memory %.1f MB (target <= 100 MB)\n", double(endless.peakKb) / 1024);
+  if (failed || capped != kEndless) {
+    std::printf("FAILED: curl or yuragimaru-repair did not fetch and repair every cut file, or an endless body was\n"
+                "not stopped at the cap: the figures are not valid\n");
+    return 1;
+  }
   return 0;
 }

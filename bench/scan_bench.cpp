@@ -19,13 +19,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "app/globals.h"
+#include "load_average.h"
 #include "median_time.h"
 #include "app/main_window.h"
 #include "detect/detection_model.h"
 #include "detect/folder_scan.h"
+#include "httrack_cache_writer.h"
 #include "jpeg_writer.h"
 #include "picture_writer.h"
 #include "widgets/folder_tree.h"
@@ -187,48 +191,119 @@ long OwnKilobytes() {
   return usage.ru_maxrss;
 }
 
-struct ScanUsage {
+struct ProgramRun {
   long peakKilobytes = 0;
   double cpuSeconds = 0;
   double wallSeconds = 0;
+  int exitCode = -1;  // -1: it did not exit by itself
+  std::string out;
+  int64_t Lines() const { return std::count(out.begin(), out.end(), '\n'); }
 };
 
-ScanUsage RunScanner(const char* scanner, const QString& root) {
+// Runs argv with standard output caught and standard error thrown away.
+ProgramRun RunProgram(const std::vector<std::string>& argv) {
+  ProgramRun result;
+  int pipeEnds[2];
+  if (::pipe(pipeEnds) != 0) return result;
   const auto start = std::chrono::steady_clock::now();
   const pid_t child = fork();
   if (child == 0) {
     const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
+    ::dup2(pipeEnds[1], 1);
     ::dup2(null, 2);
-    const QByteArray path = root.toLocal8Bit();
-    execl(scanner, scanner, path.constData(), static_cast<char*>(nullptr));
+    ::close(pipeEnds[0]);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
     _exit(127);
   }
+  ::close(pipeEnds[1]);
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) result.out.append(buffer, size_t(n));
+  ::close(pipeEnds[0]);
   int status = 0;
   rusage usage{};
-  wait4(child, &status, 0, &usage);
-  ScanUsage result;
+  if (child < 0 || wait4(child, &status, 0, &usage) != child) return result;
+  result.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.peakKilobytes = usage.ru_maxrss;
   result.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  result.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   return result;
 }
 
-long PeakKilobytesOfScan(const char* scanner, const QString& root) {
-  const pid_t child = fork();
-  if (child == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    const QByteArray path = root.toLocal8Bit();
-    execl(scanner, scanner, path.constData(), static_cast<char*>(nullptr));
-    _exit(127);
+// A part that did not do its work (rows missing, a program failing) makes
+// the benchmark exit non-zero: its figures would mean nothing.
+int failures = 0;
+void Expect(bool done, const std::string& what) {
+  if (done) return;
+  std::printf("  FAILED: %s\n", what.c_str());
+  ++failures;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// How many cores this process really gets now: one busy thread per core
+// for a fifth of a second, CPU time over wall time. Other work on the
+// machine takes the rest, and --jobs gains no more than this.
+double CoresAvailable() {
+  const double before = CpuSeconds();
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::thread> spinners;
+  for (int i = 0; i < DefaultScanJobs(); ++i) {
+    spinners.emplace_back([start] {
+      while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(200)) {
+      }
+    });
   }
-  int status = 0;
-  rusage usage{};
-  wait4(child, &status, 0, &usage);
-  return usage.ru_maxrss;
+  for (std::thread& spinner : spinners) spinner.join();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return (CpuSeconds() - before) / wall;
+}
+
+struct Programs {
+  std::string scanner;  // yuragimaru-scan
+  std::string floor;    // scan_floor
+};
+
+// The C floor (walk, tails, a decode at the thumbnail's scale, rows thrown
+// away) against yuragimaru-scan with one decode thread and with one per
+// core, alternated so load from elsewhere falls on all alike.
+void FloorRuns(const Programs& programs, const QString& root, int64_t listed, double oneTarget, double allTarget) {
+  const std::string path = root.toStdString();
+  const std::string jobs = std::to_string(DefaultScanJobs());
+  std::printf("  cores this process gets now: %.2f of %s\n", CoresAvailable(), jobs.c_str());
+  std::vector<double> floorWall, floorCpu, oneWall, oneCpu, allWall, allCpu;
+  for (int i = 0; i < 5; ++i) {
+    const ProgramRun floor = RunProgram({programs.floor, "-d", path});
+    long long counts[4] = {-1, -1, -1, -1};
+    std::sscanf(floor.out.c_str(), "%lld %lld %lld %lld", &counts[0], &counts[1], &counts[2], &counts[3]);
+    Expect(floor.exitCode == 0 && counts[3] == listed, "scan_floor -d decoded " + std::to_string(counts[3]) +
+                                                           " files, " + std::to_string(listed) + " expected");
+    const ProgramRun one = RunProgram({programs.scanner, "--jobs", "1", path});
+    const ProgramRun all = RunProgram({programs.scanner, "--jobs", jobs, path});
+    Expect(one.exitCode == 1 && one.Lines() == listed, "yuragimaru-scan --jobs 1 listed " +
+                                                           std::to_string(one.Lines()) + " files");
+    Expect(all.out == one.out, "yuragimaru-scan --jobs " + jobs + " printed other lines than --jobs 1");
+    floorWall.push_back(floor.wallSeconds);
+    floorCpu.push_back(floor.cpuSeconds);
+    oneWall.push_back(one.wallSeconds);
+    oneCpu.push_back(one.cpuSeconds);
+    allWall.push_back(all.wallSeconds);
+    allCpu.push_back(all.cpuSeconds);
+  }
+  const double floor = Median(floorWall);
+  std::printf("  (f) scan_floor -d, one thread           %7.3f s (CPU %.3f s)\n", floor, Median(floorCpu));
+  std::printf("  (s) yuragimaru-scan --jobs 1             %7.3f s (CPU %.3f s)   s/f = %.2f (target <= %.2f)\n",
+              Median(oneWall), Median(oneCpu), Median(oneWall) / floor, oneTarget);
+  std::printf("  (p) yuragimaru-scan --jobs %-2s            %7.3f s (CPU %.3f s)   p/f = %.2f", jobs.c_str(),
+              Median(allWall), Median(allCpu), Median(allWall) / floor);
+  if (allTarget > 0) std::printf(" (target <= %.2f on 2 cores)", allTarget);
+  std::printf("\n      medians of 5, alternated; load average after: %s\n", LoadAverage().c_str());
 }
 
 double MeanDifference(const RgbImage& a, const RgbImage& b) {
@@ -240,41 +315,56 @@ double MeanDifference(const RgbImage& a, const RgbImage& b) {
 }  // namespace
 
 namespace {
-void TreeRuns(const QString& workPath, int files, const char* scanner);
+void TreeRuns(const QString& workPath, int files, const Programs& programs);
 void DetailsRuns(const QString& workPath);
-void AllCutRuns(const QString& workPath, const char* scanner);
-void HostileRuns(const QString& workPath, const char* scanner);
+void AllCutRuns(const QString& workPath, const Programs& programs);
+void HostileRuns(const QString& workPath, const Programs& programs);
 void ThumbnailRuns(const QString& workPath);
 void FormatRuns(const QString& workPath, int files);
+bool HttrackRuns(const QString& workPath, int files, const char* scanner);
 }  // namespace
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  PrintLoadAverage();
   int files = 20000;
-  const char* scanner = nullptr;
-  std::string parts = "tree,details,cut,hostile,thumbnail,formats";
+  // Both programs are built next to this one.
+  std::string here = argv[0];
+  here = here.find('/') == std::string::npos ? "." : here.substr(0, here.rfind('/'));
+  Programs programs{here + "/yuragimaru-scan", here + "/scan_floor"};
+  std::string parts = "tree,details,cut,hostile,thumbnail,httrack,formats";
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--files") == 0 && i + 1 < argc) files = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--scanner") == 0 && i + 1 < argc) scanner = argv[++i];
+    else if (std::strcmp(argv[i], "--scanner") == 0 && i + 1 < argc) programs.scanner = argv[++i];
+    else if (std::strcmp(argv[i], "--floor") == 0 && i + 1 < argc) programs.floor = argv[++i];
     else if (std::strcmp(argv[i], "--parts") == 0 && i + 1 < argc) parts = argv[++i];
+    else {
+      std::fprintf(stderr, "scan_bench: unknown argument %s\n", argv[i]);
+      return 2;
+    }
   }
   auto wanted = [&](const char* part) { return ("," + parts + ",").find(std::string(",") + part + ",") != std::string::npos; };
   QTemporaryDir work;
   // First, while this process is small: a child's peak memory includes
   // what it shared with this process before it started the scanner.
-  if (wanted("hostile") && scanner) HostileRuns(work.path(), scanner);
+  if (wanted("hostile")) HostileRuns(work.path(), programs);
   QApplication app(argc, argv);
-  if (wanted("tree")) TreeRuns(work.path(), files, scanner);
+  if (wanted("tree")) TreeRuns(work.path(), files, programs);
   if (wanted("details")) DetailsRuns(work.path());
-  if (wanted("cut")) AllCutRuns(work.path(), scanner);
+  if (wanted("cut")) AllCutRuns(work.path(), programs);
   if (wanted("thumbnail")) ThumbnailRuns(work.path());
+  if (wanted("httrack") && !HttrackRuns(work.path(), files, programs.scanner.c_str())) ++failures;
   if (wanted("formats")) FormatRuns(work.path(), files);
+  if (failures > 0) {
+    std::printf("\n%d check(s) failed: the figures above are not valid\n", failures);
+    return 1;
+  }
   return 0;
 }
 
 namespace {
 
-void TreeRuns(const QString& workPath, int files, const char* scanner) {
+void TreeRuns(const QString& workPath, int files, const Programs& programs) {
 
   std::printf("Building trees of %d files...\n", files);
   const Tree clean = BuildTree(workPath + "/clean", 0.0, files);
@@ -284,7 +374,8 @@ void TreeRuns(const QString& workPath, int files, const char* scanner) {
   PlainWalk(cut.root.toStdString(), true);
 
   const double a = Seconds([&] { PlainWalk(cleanRoot, false); });
-  const double b = Seconds([&] { Headless(cleanRoot); });
+  int64_t cleanRows = -1;
+  const double b = Seconds([&] { cleanRows = Headless(cleanRoot); });
   const double c = Seconds([&] { PlainWalk(cleanRoot, true); });
   int64_t windowRows = 0;
   const double d = WindowRun(clean.root, &windowRows);
@@ -293,6 +384,7 @@ void TreeRuns(const QString& workPath, int files, const char* scanner) {
   std::printf("  (b) ScanFolder headless    %8.3f s   b/a = %.2f (target <= 1.5)\n", b, b / a);
   std::printf("  (c) whole-file reads       %8.3f s   c/b = %.2f\n", c, c / b);
   std::printf("  (d) window, offscreen      %8.3f s   d/b = %.2f (target <= 1.5)\n", d, d / b);
+  Expect(cleanRows == 0 && windowRows == 0, "rows listed in the tree without cut files");
 
   int64_t listed = 0;
   const double bCut = Seconds([&] { listed = Headless(cut.root.toStdString()); });
@@ -302,11 +394,48 @@ void TreeRuns(const QString& workPath, int files, const char* scanner) {
   std::printf("  (b) headless %.3f s, (d) window %.3f s; per listed file %.2f ms headless, %.2f ms in the window\n",
               bCut, dCut, 1000 * (bCut - b) / double(std::max<int64_t>(1, listed)),
               1000 * (dCut - d) / double(std::max<int64_t>(1, cutWindowRows)));
+  Expect(listed == cut.listed && cutWindowRows == cut.listed, "the cut files were not all listed");
 
-  if (scanner) {
-    std::printf("  peak memory of yuragimaru-scan over the tree: %.1f MB (target <= 64)\n",
-                double(PeakKilobytesOfScan(scanner, cut.root)) / 1024.0);
+  FloorRuns(programs, cut.root, cut.listed, 1.3, 0);
+  const ProgramRun scan = RunProgram({programs.scanner, cut.root.toStdString()});
+  Expect(scan.Lines() == cut.listed, "yuragimaru-scan did not list the cut files");
+  std::printf("  peak memory of yuragimaru-scan over the tree: %.1f MB (target <= 64)\n",
+              double(scan.peakKilobytes) / 1024.0);
+}
+
+// yuragimaru-scan over the tree with 2 % cut, without and with an HTTrack
+// cache beside it that names every JPEG of the tree.
+bool HttrackRuns(const QString& workPath, int files, const char* scanner) {
+  const Tree tree = BuildTree(workPath + "/mirror", 0.02, files);
+  std::vector<std::string> locals;
+  for (int i = 0; i < files * 8 / 10; ++i) {
+    const int folders = std::max(1, files / 50);
+    locals.push_back(QStringLiteral("site.example/d%1/s%2/p%3.jpg").arg(i % folders / 20).arg(i % folders).arg(i).toStdString());
   }
+  // Medians of wall and CPU time (the machine may be shared).
+  const auto scan = [&] {
+    std::vector<double> wall, cpu;
+    for (int i = 0; i < 9; ++i) {
+      const ProgramRun usage = RunProgram({scanner, tree.root.toStdString()});
+      wall.push_back(usage.wallSeconds);
+      cpu.push_back(usage.cpuSeconds);
+    }
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    return std::pair(wall[4], cpu[4]);
+  };
+  RunProgram({scanner, tree.root.toStdString()});  // warm the page cache
+  const auto without = scan();
+  if (!WriteHttrackCache(tree.root.toStdString(), locals, "http://")) {
+    std::fprintf(stderr, "scan_bench: cannot write the HTTrack cache\n");
+    return false;
+  }
+  const auto with = scan();
+  std::printf("\nyuragimaru-scan over %d files, %d cut, medians of 9:\n", files, tree.listed);
+  std::printf("  without a cache %.3f s (CPU %.3f s), with hts-cache/new.zip of %zu entries beside it %.3f s (CPU %.3f s)"
+              ": %.3f (CPU %.3f)\n", without.first, without.second, locals.size(), with.first, with.second,
+              with.first / without.first, with.second / without.second);
+  return tree.listed > 0;
 }
 
 // The details view against the thumbnail view, 5,000 listed files.
@@ -318,10 +447,12 @@ void DetailsRuns(const QString& workPath) {
   std::printf("\nWindow run on 5,000 cut files (160 x 120):\n");
   std::printf("  thumbnail view %.3f s, details view %.3f s: %.2f (target <= 1.5); %lld / %lld rows\n", icons,
               details, details / icons, (long long)iconRows, (long long)detailRows);
+  Expect(iconRows == 5000 && detailRows == 5000, "the window did not list all 5,000 files");
 }
 
-// Every file cut: the window's thumbnail view against the headless walk.
-void AllCutRuns(const QString& workPath, const char* scanner) {
+// Every file cut: the window's thumbnail view against the headless walk,
+// and yuragimaru-scan against the floor.
+void AllCutRuns(const QString& workPath, const Programs& programs) {
   const QString root = BuildCutTree(workPath + "/allcut", 3000, 320, 240);
   const std::string rootPath = root.toStdString();
   Headless(rootPath);  // warm the page cache
@@ -333,26 +464,19 @@ void AllCutRuns(const QString& workPath, const char* scanner) {
     headlessCpu.push_back(Cpu([&] { headlessTimes.push_back(Seconds([&] { rows = Headless(rootPath); }, 1)); }));
     windowCpu.push_back(Cpu([&] { windowTimes.push_back(WindowRun(root, &windowRows, false, 1)); }));
   }
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  };
-  const double headless = median(headlessTimes), window = median(windowTimes);
-  const double headlessCpuTime = median(headlessCpu), windowCpuTime = median(windowCpu);
+  const double headless = Median(headlessTimes), window = Median(windowTimes);
+  const double headlessCpuTime = Median(headlessCpu), windowCpuTime = Median(windowCpu);
   std::printf("\nEvery file cut (3,000 files of 320 x 240, %lld / %lld listed):\n", (long long)rows,
               (long long)windowRows);
   std::printf("  headless %.3f s (CPU %.3f s), window %.3f s (CPU %.3f s): %.2f, CPU %.2f (target <= 1.5)\n",
               headless, headlessCpuTime, window, windowCpuTime, window / headless, windowCpuTime / headlessCpuTime);
-  if (scanner) {
-    const ScanUsage usage = RunScanner(scanner, root);
-    std::printf("  yuragimaru-scan: %.3f s, CPU %.3f s; window / scan CPU = %.2f\n", usage.wallSeconds,
-                usage.cpuSeconds, windowCpuTime / usage.cpuSeconds);
-  }
+  Expect(rows == 3000 && windowRows == 3000, "not all 3,000 files were listed");
+  FloorRuns(programs, root, 3000, 1.5, 0.75);
 }
 
 // A sparse 3 GB file named .jpg and a 683-byte file claiming 65,500 x 65,500
 // pixels: time and peak memory of the command-line walk over each.
-void HostileRuns(const QString& workPath, const char* scanner) {
+void HostileRuns(const QString& workPath, const Programs& programs) {
   const QString sparse = workPath + "/sparse";
   const QString claim = workPath + "/claim";
   QDir().mkpath(sparse);
@@ -370,9 +494,11 @@ void HostileRuns(const QString& workPath, const char* scanner) {
   std::printf("\nHostile files, yuragimaru-scan (this process held %.1f MB when it started it):\n",
               double(OwnKilobytes()) / 1024.0);
   for (const QString& folder : {sparse, claim}) {
-    const ScanUsage usage = RunScanner(scanner, folder);
+    const ProgramRun usage = RunProgram({programs.scanner, folder.toStdString()});
     std::printf("  %-8s %.3f s, peak %.1f MB (target <= 64)\n", qPrintable(QFileInfo(folder).fileName()),
                 usage.wallSeconds, double(usage.peakKilobytes) / 1024.0);
+    // The two cut pictures are listed; the claim is refused.
+    Expect(usage.Lines() == (folder == sparse ? 2 : 0), "yuragimaru-scan over the hostile files");
   }
 }
 
@@ -383,12 +509,18 @@ void ThumbnailRuns(const QString& workPath) {
   WriteFile(bigPath, Truncated(big, big.size() * 3 / 4));
   std::optional<RgbImage> fast, slow;
   const double thumb = Seconds([&] { fast = MakeThumbnail(bigPath, 96, 96); }, 5);
-  const double full = Seconds([&] { slow = ResizeSmooth(*DecodeJpegFile(bigPath), 96, 96); }, 5);
+  const double full = Seconds([&] {
+    const std::optional<RgbImage> whole = DecodeJpegFile(bigPath);
+    if (whole) slow = ResizeSmooth(*whole, 96, 96);
+  }, 5);
+  Expect(fast && slow, "the 12-megapixel picture did not decode");
+  if (!fast || !slow) return;
   std::printf("\n12-megapixel truncated JPEG:\n");
   std::printf("  thumbnail path %.1f ms, full decode + scaling %.1f ms: %.1f x faster (target >= 4)\n",
               thumb * 1000, full * 1000, full / thumb);
   std::printf("  mean absolute difference of the thumbnails: %.2f of 255 (target <= 4)\n",
               MeanDifference(*fast, *slow));
+  Expect(MeanDifference(*fast, *slow) <= 4, "the thumbnail differs from the full decode's");
 }
 
 }  // namespace
@@ -435,10 +567,7 @@ void FormatRuns(const QString& workPath, int files) {
   std::printf("  JPEG tree: jpeg %.3f s, all %.3f s: %.2f x\n", jpegOnly, all, all / jpegOnly);
   std::printf("  mixed tree (%d cut): jpeg %.3f s (%lld listed), all %.3f s (%lld listed): %.2f x\n", cut, mixedJpeg,
               (long long)jpegRows, mixedAll, (long long)allRows, mixedAll / mixedJpeg);
-  if (allRows != cut) {
-    std::fprintf(stderr, "formats: %lld listed, %d cut\n", (long long)allRows, cut);
-    std::exit(1);
-  }
+  Expect(allRows == cut, "formats: " + std::to_string(allRows) + " listed, " + std::to_string(cut) + " cut");
 }
 
 }  // namespace

@@ -104,6 +104,34 @@ void HeaderSeeds(const fs::path& root) {
   Put(folder, "odd", "HTTP/1.0 999 \nContent-Range: bytes 18446744073709551615-1/2\n\nRetry-After: 120\r\n");
 }
 
+void TimeMapSeeds(const fs::path& root) {
+  const fs::path folder = root / "timemap";
+  Put(folder, "archive",
+      "<http://a.example/x.jpg>; rel=\"original\",\n"
+      "<https://ar.example/web/timemap/link/http://a.example/x.jpg>; rel=\"self\"; type=\"application/link-format\"; "
+      "from=\"Tue, 20 Jun 2000 18:02:59 GMT\",\n"
+      "<https://ar.example/web/20000620180259/http://a.example/x.jpg>; rel=\"first memento\"; "
+      "datetime=\"Tue, 20 Jun 2000 18:02:59 GMT\",\n"
+      "<https://ar.example/web/20080409203051/http://a.example/x.jpg>\n  ; rel=\"last memento\"\n"
+      "  ; datetime=\"Wed, 09 Apr 2008 20:30:51 GMT\"\n");
+  Put(folder, "quoting",
+      "<u,1;>;title=\"a, b; \\\"c\\\"\";rel=memento;datetime=\"Sun, 06 Nov 1994 08:49:37 GMT\",<u2>;"
+      "rel=\"memento\";DateTime=Sunday, <u3>; rel=\"memento; datetime=\"x");
+}
+
+void RecordSeeds(const fs::path& root) {
+  const fs::path folder = root / "url_records";
+  Put(folder, "zip_extra",
+      "HTTP/1.1 200 OK\r\nX-In-Cache: 0\r\nX-StatusCode: 200\r\nX-StatusMessage: OK\r\nX-Size: 336\r\n"
+      "Content-Type: image/jpeg\r\nX-Addr: 127.0.0.1:8080\r\nX-Fil: /img/a.jpg\r\nX-Save: 127.0.0.1_8080/img/a.jpg\r\n");
+  Put(folder, "new_txt",
+      "date\tsize'/'remotesize\tflags\tstatuscode\tstatus\tMIME\tEtag|Date\tURL\tlocalfile\t(from URL)\n"
+      "10:50:42\t336/336\t---M--\t200\tadded ('OK')\timage/jpeg\tdate:x\thttp://127.0.0.1:8080/img/a.jpg\t"
+      "/m/127.0.0.1_8080/img/a.jpg\t(from http://127.0.0.1:8080/)\r\n10:50:41\t-1/0\t\t404\n");
+  Put(folder, "zone", "\xFF\xFE[ZoneTransfer]\r\nZoneId=3\r\nReferrerUrl=about:internet\r\nHostUrl=https://h/%E7%94%BB.jpg\r\n");
+  Put(folder, "url", "http://h.example/a%20b/%89%E6%25%2F x\"#frag");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,5 +145,7 @@ int main(int argc, char** argv) {
   PathSeeds(root);
   IniSeeds(root);
   HeaderSeeds(root);
+  TimeMapSeeds(root);
+  RecordSeeds(root);
   return 0;
 }

@@ -112,6 +112,11 @@ void ExpectEveryListedFileServed(const QString& site) {
 void ExpectWindowOpensAtSite(const QString& site) {
   const QString work = QFileInfo(site).path();
   EXPECT_TRUE(QFileInfo(work + "/yuragimaru-demo").isExecutable());
+  // F1 looks for the manual under the program's own name beside it.
+  const QByteArray manual = Read(work + "/yuragimaru-demo.html");
+  EXPECT_FALSE(manual.isEmpty());
+  EXPECT_EQ(manual, Read(QStringLiteral(BUILD_DIR "/yuragimaru.html")));
+  EXPECT_TRUE(QFileInfo(work + "/screenshots/detect.png").isFile());
   const QByteArray settings = Read(work + "/yuragimaru-demo.ini");
   EXPECT_TRUE(settings.contains("[OPTION]\r\n")) << settings.toStdString();
   EXPECT_TRUE(settings.contains(("\r\nInitialDir=" + site + "/\r\n").toUtf8())) << settings.toStdString();

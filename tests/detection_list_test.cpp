@@ -31,7 +31,7 @@ namespace {
 class DetectionList : public WindowTest {
  protected:
   static void Add(TForm1& f, const QString& path, const QString& size, std::optional<QString> time = {}) {
-    f.ListModel->Append({path.toUtf8(), path, size, std::move(time), QIcon(), {}, 0});
+    f.ListModel->Append({path.toUtf8(), path, size, std::move(time), QIcon(), {}, 0, JpegEnd::Cut});
   }
   static QStringList Captions(TForm1& f) {
     QStringList captions;
@@ -240,7 +240,7 @@ std::vector<QRect> SmallIconCells(TForm1& f) {
 
 // A row as a run adds it, with the JPEG file icon.
 void AddWithIcon(TForm1& f, const QString& path, const QString& size) {
-  f.ListModel->Append({path.toUtf8(), path, size, QString("2007/05/12 9:04:22"), QIcon(f.ImageList2.front()), {}, 0});
+  f.ListModel->Append({path.toUtf8(), path, size, QString("2007/05/12 9:04:22"), QIcon(f.ImageList2.front()), {}, 0, JpegEnd::Cut});
 }
 
 // Room for the icon and the whole name.
@@ -297,6 +297,26 @@ TEST_F(DetectionList, SmallIconsGiveEveryNameACellOfItsOwn) {
   Settle();
   const QRect listed = f.ListView1->CurrentView()->visualRect(f.ListModel->index(0, 0));
   EXPECT_LT(listed.width(), cells.front().width());
+}
+
+TEST_F(DetectionList, TheListStyleShowsEveryPathWhole) {
+  TForm1& f = Open();
+  f.PageControl1->setCurrentIndex(1);
+  f.ListView1->setEnabled(true);
+  // The first row is the shortest: no row may be cut to its width.
+  const QStringList paths = {"/t1/a.jpg", "/saved/it12/t1/.hidden/h.jpg", "/saved/img.example/photos/2024/long-name.jpg",
+                             "/b.jpg"};
+  for (const QString& path : paths) AddWithIcon(f, path, " 1");
+  f.Popup1vsList->trigger();
+  Settle();
+  QAbstractItemView* view = f.ListView1->CurrentView();
+  std::vector<QRect> cells;
+  for (int row = 0; row < paths.size(); ++row) {
+    const QRect cell = view->visualRect(f.ListModel->index(row, 0));
+    EXPECT_TRUE(Whole(f, row, cell)) << paths[row].toStdString() << " in " << cell.width();
+    for (const QRect& other : cells) EXPECT_FALSE(cell.intersects(other)) << row;
+    cells.push_back(cell);
+  }
 }
 
 TEST_F(DetectionList, TheDetailsViewShowsEachStateLastAndSortsByItTheOthersInTheTooltip) {

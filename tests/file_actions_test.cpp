@@ -10,7 +10,13 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QHelpEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QToolTip>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QThread>
@@ -20,6 +26,7 @@
 #include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
 #include "jpeg_writer.h"
+#include "widgets/folder_tree.h"
 #include "widgets/image_view.h"
 #include "widgets/open_with_chooser.h"
 #include "window_fixture.h"
@@ -61,7 +68,7 @@ class FileActionsTest : public WindowTest {
 
   // The list holding these files, with the row at selected chosen.
   void FillList(const QStringList& paths, int selected) {
-    for (const QString& path : paths) form->ListModel->Append({QFile::encodeName(path), path, QStringLiteral(" 1"), std::nullopt, QIcon(), {}, 0});
+    for (const QString& path : paths) form->ListModel->Append({QFile::encodeName(path), path, QStringLiteral(" 1"), std::nullopt, QIcon(), {}, 0, JpegEnd::Cut});
     form->ListView1->setEnabled(true);
     if (selected >= 0) form->ListView1->SelectRow(selected);
   }
@@ -186,6 +193,68 @@ TEST_F(FileActionsTest, DeleteTrashesAndRemovesOnlyThatRow) {
   EXPECT_EQ(Rows(), QStringList{files[0]});
   ASSERT_EQ(prompts.shown.size(), boxes + 1);
   EXPECT_EQ(prompts.shown.back().kind, "error");
+}
+
+TEST_F(FileActionsTest, TheFolderTreesMenuActsOnTheFolderRightClicked) {
+  PrivateSessionBus bus;
+  ASSERT_TRUE(bus.Running());
+  StandInFileManager manager;
+  StandInService managerService(bus, FileManagerService(), FileManagerPath(), &manager);
+  ASSERT_TRUE(managerService.Registered());
+  const QString sub = folder + "/写真 a";
+  ASSERT_TRUE(QDir().mkpath(sub + "/inner"));
+  const std::vector<uint8_t> whole = EncodeJpeg({});
+  WriteFile(QFile::encodeName(sub + "/cut.jpg").toStdString(), Truncated(whole, whole.size() * 2 / 3));
+  Open();
+  form->PageControl1->setCurrentIndex(1);
+  FolderTree* tree = form->FolderTree;
+  ASSERT_TRUE(tree->SetPath(QFile::encodeName(sub + "/inner")));
+  ASSERT_TRUE(tree->SetPath(QFile::encodeName(folder)));
+  QCoreApplication::processEvents();
+  const QModelIndex row = tree->indexAt(tree->visualRect(tree->currentIndex()).center() + QPoint(0, 1) +
+                                        QPoint(0, tree->visualRect(tree->currentIndex()).height()));
+  ASSERT_TRUE(row.isValid());
+  const QPoint at = tree->visualRect(row).center();
+
+  // Over a folder row the hint is seen, below the folder's name.
+  QHelpEvent help(QEvent::ToolTip, at, tree->viewport()->mapToGlobal(at));
+  QCoreApplication::sendEvent(tree->viewport(), &help);
+  EXPECT_EQ(QToolTip::text(), QStringLiteral("写真 a\nダブルクリックで検出開始"));
+  QToolTip::hideText();
+
+  // A right click selects the row and shows the menu.
+  QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, at);
+  QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
+  QCoreApplication::sendEvent(tree->viewport(), &menuEvent);
+  ASSERT_TRUE(WaitUntil([&] { return form->PopupMenu3->isVisible(); }));
+  EXPECT_EQ(tree->SelectedPath(), QFile::encodeName(sub));
+  QStringList items;
+  for (const QAction* item : form->PopupMenu3->actions()) {
+    if (!item->isSeparator()) items << item->text();
+  }
+  EXPECT_EQ(items, QStringList({"検出開始(&D)", "開く(&O)", "プロパティ(&R)", "パスをコピー(&C)"}));
+  form->PopupMenu3->close();
+
+  form->OpenP3->trigger();
+  auto files = world.WaitForLaunch("files");
+  ASSERT_TRUE(files);
+  EXPECT_EQ(*files, Args(sub));
+  form->PropertyP3->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return manager.calls.size() == 1; }));
+  EXPECT_EQ(QByteArray::fromPercentEncoding(manager.calls[0].value(0).mid(7).toLatin1()), QFile::encodeName(sub));
+  form->CopyPathP3->trigger();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), sub);
+  form->DetectP3->trigger();
+  EXPECT_EQ(form->ListModel->rowCount(), 1) << form->StatusPanel1->text().toStdString();
+  EXPECT_TRUE(prompts.shown.empty()) << prompts.Texts().join(" | ").toStdString();
+
+  // A folder gone meanwhile is reported as the file actions report it.
+  ASSERT_TRUE(QDir(sub).removeRecursively());
+  form->OpenP3->trigger();
+  ASSERT_EQ(prompts.shown.size(), 1u);
+  EXPECT_EQ(prompts.shown[0].kind, "error");
+  EXPECT_TRUE(prompts.shown[0].text.contains(QStringLiteral("写真 a が見つかりません。")))
+      << prompts.shown[0].text.toStdString();
 }
 
 TEST_F(FileActionsTest, PreviewActionsTakeEdit1AndTempImagePath) {

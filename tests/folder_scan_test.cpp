@@ -338,3 +338,54 @@ TEST(FitPath, ShrinksFromTheLeftOneFolderAtATime) {
   EXPECT_EQ(FitPathToWidth("/", length, 0), "");
   EXPECT_EQ(FitPathToWidth("summer", length, 1), "summer");
 }
+
+TEST_F(FolderScan, DecodeThreadsChangeNeitherTheRowsNorTheirOrder) {
+  // Every kind of picture, cut at several points, some too early to decode
+  // at all, among complete pictures and other files, in nested folders.
+  const JpegKind kinds[] = {JpegKind::Baseline, JpegKind::Progressive, JpegKind::Grayscale, JpegKind::Cmyk};
+  for (int i = 0; i < 48; ++i) {
+    const std::string name = QStringLiteral("s%1/d%2/p%3").arg(i % 3).arg(i % 5).arg(i).toStdString();
+    const std::vector<uint8_t> bytes = EncodeJpeg({120 + 40 * (i % 4), 90 + 30 * (i % 3), kinds[i % 4], 85, uint32_t(i)});
+    const size_t keep = i % 7 == 0 ? 40 : bytes.size() * size_t(3 + i % 5) / 9;
+    WriteFile(Make(name + ".jpg"), i % 6 == 5 ? bytes : Truncated(bytes, keep));
+    WriteFile(Make(name + ".html"), std::string(100, 'h'));
+  }
+  auto run = [&](int jobs, int cancelAtPump) {
+    struct Result {
+      std::vector<DetectionRow> rows;
+      std::vector<std::string> undecodable;
+      int64_t files = 0;
+    } result;
+    cancel = false;
+    Recorder recorder;
+    recorder.onPump = [&] {
+      if (recorder.pumps == cancelAtPump) cancel = true;
+    };
+    ScanRun scan(cancel);
+    scan.jobs = jobs;
+    scan.undecodable = &result.undecodable;
+    ScanFolder(Root(), scan, recorder);
+    result.rows = std::move(recorder.rows);
+    result.files = scan.fileCount;
+    return result;
+  };
+  const auto one = run(1, -1);
+  ASSERT_GT(one.rows.size(), 20u);
+  ASSERT_GT(one.undecodable.size(), 3u);
+  for (int jobs : {2, 3}) {
+    const auto many = run(jobs, -1);
+    EXPECT_EQ(many.files, one.files);
+    EXPECT_EQ(many.undecodable, one.undecodable);
+    ASSERT_EQ(many.rows.size(), one.rows.size()) << jobs;
+    for (size_t i = 0; i < one.rows.size(); ++i) {
+      EXPECT_EQ(many.rows[i].path, one.rows[i].path);
+      EXPECT_EQ(many.rows[i].size, one.rows[i].size);
+      EXPECT_EQ(many.rows[i].modified, one.rows[i].modified);
+      EXPECT_TRUE(many.rows[i].thumbnail == one.rows[i].thumbnail) << many.rows[i].path;
+    }
+    // Stopped halfway, what was listed is the start of the full list.
+    const auto stopped = run(jobs, 60);
+    EXPECT_LT(stopped.rows.size(), one.rows.size());
+    for (size_t i = 0; i < stopped.rows.size(); ++i) EXPECT_EQ(stopped.rows[i].path, one.rows[i].path);
+  }
+}

@@ -244,6 +244,34 @@ TEST_F(IniFileTest, TheSettingsFileLivesBesideTheProgramOrInTheConfigFolder) {
   EXPECT_TRUE(ExecutablePath().endsWith("/ini_file_test"));
 }
 
+TEST_F(IniFileTest, AnInstalledProgramStartsTheTreeInThePicturesFolder) {
+  const QByteArray home = Path("home");
+  ASSERT_TRUE(QDir().mkpath(home + "/.config"));
+  const QByteArray oldHome = qgetenv("HOME");
+  setenv("HOME", home.constData(), 1);
+  setenv("XDG_CONFIG_HOME", (home + "/.config").constData(), 1);
+  Put(home + "/.config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/写真\"\n");
+  ASSERT_TRUE(QDir().mkpath(dir.path() + "/portable"));
+  const struct {
+    bool picturesExist;
+    QByteArray executable;
+    QByteArray start;
+  } cases[] = {
+      {true, Path("portable/yuragimaru"), Path("portable/")},
+      {true, "/usr/bin/yuragimaru", home + "/写真/"},
+      {false, "/usr/bin/yuragimaru", home + "/"},
+      {true, Path("gone/yuragimaru"), home + "/写真/"},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.executable.toStdString());
+    if (each.picturesExist) ASSERT_TRUE(QDir().mkpath(QString::fromUtf8(home + "/写真")));
+    else ASSERT_TRUE(QDir(QString::fromUtf8(home + "/写真")).removeRecursively());
+    EXPECT_EQ(DefaultStartFolder(each.executable), each.start);
+  }
+  setenv("HOME", oldHome.constData(), 1);
+  unsetenv("XDG_CONFIG_HOME");
+}
+
 TEST(WindowPlacementTest, StartSizeAndScreensThatAreGone) {
   const QRect screen(0, 0, 1920, 1080);
   const QRect usable(0, 0, 1920, 1050);

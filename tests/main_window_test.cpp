@@ -103,7 +103,7 @@ TEST_F(MainWindow, MenusCarryTheirCaptionsShortcutsAndStates) {
 
   // The list's menu: radio group first, the default item bold, one hidden item.
   QList<QAction*> items = f.PopupMenu1->actions();
-  ASSERT_EQ(items.size(), 17);
+  ASSERT_EQ(items.size(), 18);
   EXPECT_EQ(items[0], f.Popup1vsIcon);
   EXPECT_TRUE(f.Popup1vsIcon->isChecked());
   EXPECT_TRUE(items[4]->isSeparator());
@@ -112,6 +112,15 @@ TEST_F(MainWindow, MenusCarryTheirCaptionsShortcutsAndStates) {
   EXPECT_EQ(f.DeleteP1->shortcut(), QKeySequence(Qt::Key_Delete));
   EXPECT_EQ(f.CopyToClipP1->shortcut(), QKeySequence("Ctrl+C"));
   EXPECT_EQ(items[13], f.RepairP1);
+  // The command for the whole list follows the commands for one row.
+  EXPECT_EQ(items[16], f.RepairAllP1);
+  EXPECT_EQ(items[17], f.CopyToClipP1);
+  EXPECT_EQ(f.RepairAllP1->text(), "一覧をすべて修復(&B)...");
+  const QList<QAction*> file = f.File1->actions();
+  ASSERT_EQ(file.indexOf(f.RepairAll1), file.indexOf(f.SaveAs1) + 2);  // a group of its own
+  EXPECT_TRUE(file[file.indexOf(f.RepairAll1) - 1]->isSeparator());
+  EXPECT_TRUE(file[file.indexOf(f.RepairAll1) + 1]->isSeparator());
+  EXPECT_FALSE(f.RepairAll1->isEnabled());  // the list is empty
   EXPECT_TRUE(f.RepairP1->isVisible());  // enabled only while a row is selected
   EXPECT_FALSE(f.RepairP1->isEnabled());
   EXPECT_EQ(f.PopupMenu21->actions().size(), 3);

@@ -1,4 +1,5 @@
 #include <sys/resource.h>
+#include <sys/xattr.h>
 #include <signal.h>
 
 #include <QAction>
@@ -9,12 +10,15 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QDropEvent>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <chrono>
 #include <thread>
 
+#include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
 #include "jpeg_writer.h"
 #include "widgets/folder_tree.h"
@@ -42,6 +46,8 @@ class Refetch : public WindowTest {
       });
     };
     serve("/img/pic.jpg", Text(fresh), "image/jpeg");
+    // The server takes "%3D" for "=": a recorded escape must reach it as it is.
+    serve("/img/pic=1.jpg", Text(fresh), "image/jpeg");
     serve("/img/same.jpg", Text(old), "image/jpeg");
     serve("/img/missing.jpg", "<html><body>404 Not Found</body></html>", "text/html", 404);
     serve("/img/empty.jpg", "", "image/jpeg");
@@ -53,6 +59,7 @@ class Refetch : public WindowTest {
     serve("/img/png.jpg", pngBytes.toStdString(), "image/png");
     server.ServeCut("/img/cut.jpg", fresh);
     server.ServeStalling("/img/slow.jpg", fresh);
+    server.ServeStalling("/img/slow-start.jpg", std::vector<uint8_t>(fresh.begin(), fresh.begin() + 64));
     server.ServeRedirect("/img/moved.jpg", "/img/pic.jpg");
     server.ServeRedirect("/img/to-file.jpg", "file:///etc/passwd");
     server.Start();
@@ -193,7 +200,9 @@ TEST_F(Refetch, ATrailingSlashIsDroppedAndEqualSizesAreNoted) {
 TEST_F(Refetch, CancelKeepsWhatArrivedWhenItLoads) {
   TForm1& f = OpenOn(Target("slow.jpg"));
   QTimer poll;
-  bool sawCancelButton = false, enterRefused = false;
+  bool sawCancelButton = false, enterRefused = false, dropRefused = false;
+  int heldDuring = 0;
+  QString rowRefusal, runRefusal;
   QObject::connect(&poll, &QTimer::timeout, &f, [&] {
     if (f.GroupBox5->title().isEmpty()) return;
     sawCancelButton = !f.CancelBtn0->isHidden() && !f.ReGetBtn->isEnabled();
@@ -207,6 +216,21 @@ TEST_F(Refetch, CancelKeepsWhatArrivedWhenItLoads) {
     f.StartDetection();
     enterRefused = f.StatusPanel1->text() == "slow.jpg をダウンロードしています" && !f.Edit2->text().isEmpty() &&
                    f.ListModel->rowCount() == 0;
+    // What would change the target looks disabled, or says why it does nothing.
+    for (const QWidget* control : {static_cast<QWidget*>(f.RefferBtn), static_cast<QWidget*>(f.ClearBtn),
+                                   static_cast<QWidget*>(f.Edit1)}) {
+      heldDuring += control->isEnabled() ? 0 : 1;
+    }
+    for (const QAction* action : {f.Open1, f.DeskTop1, f.StartUp1, f.StartMenu1}) heldDuring += action->isEnabled() ? 0 : 1;
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(Path("other.jpg"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&f, &enter);
+    dropRefused = !enter.isAccepted();
+    emit f.ListView1->RowDoubleClicked();
+    rowRefusal = f.StatusPanel1->text();
+    emit f.FolderTree->FolderDoubleClicked();
+    runRefusal = f.StatusPanel1->text();
     f.CancelBtn0->click();
     poll.stop();
   });
@@ -214,6 +238,15 @@ TEST_F(Refetch, CancelKeepsWhatArrivedWhenItLoads) {
   f.ReGetBtnClick();
   EXPECT_TRUE(sawCancelButton);
   EXPECT_TRUE(enterRefused);
+  EXPECT_EQ(heldDuring, 7);
+  EXPECT_TRUE(dropRefused);
+  EXPECT_EQ(rowRefusal, "ダウンロード中は再取得の対象を変えられません");
+  EXPECT_EQ(runRefusal, "ダウンロード中は検出を始められません");
+  for (const QWidget* control : {static_cast<QWidget*>(f.RefferBtn), static_cast<QWidget*>(f.ClearBtn),
+                                 static_cast<QWidget*>(f.Edit1)}) {
+    EXPECT_TRUE(control->isEnabled());
+  }
+  for (const QAction* action : {f.Open1, f.DeskTop1, f.StartUp1, f.StartMenu1}) EXPECT_TRUE(action->isEnabled());
   EXPECT_EQ(f.StatusPanel1->text(), "slow.jpg のダウンロードをキャンセルしました");
   EXPECT_EQ(f.GroupBox5->title(), QLocale().toString(qlonglong(fresh.size() / 2)) + "バイト");
   EXPECT_FALSE(f.Image2->isHidden());
@@ -221,6 +254,24 @@ TEST_F(Refetch, CancelKeepsWhatArrivedWhenItLoads) {
   EXPECT_EQ(f.focusWidget(), f.ReGetBtn);
   EXPECT_TRUE(Leftovers().isEmpty());
   EXPECT_TRUE(CancelRequested);
+}
+
+TEST_F(Refetch, ACancelBeforeAnyPictureArrivedIsNoMissingImage) {
+  TForm1& f = OpenOn(Target("slow-start.jpg"));
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, &f, [&] {
+    if (f.GroupBox5->title().isEmpty()) return;
+    f.CancelBtn0->click();
+    poll.stop();
+  });
+  poll.start(5);
+  f.ReGetBtnClick();
+  EXPECT_TRUE(prompts.shown.empty());
+  EXPECT_EQ(f.StatusPanel1->text(), "slow-start.jpg のダウンロードをキャンセルしました");
+  EXPECT_TRUE(f.Image2->isHidden());
+  EXPECT_FALSE(SaveControls(f));
+  EXPECT_TRUE(f.ReGetBtn->isEnabled());
+  EXPECT_TRUE(Leftovers().isEmpty());
 }
 
 TEST_F(Refetch, ACancelledOpenDialogTakesTheNewPreviewWithItsSizeAndSaving) {
@@ -328,4 +379,38 @@ TEST_F(Refetch, ClearEmptiesTheTabButKeepsTheTarget) {
   EXPECT_EQ(ApplicationTitle, ProductName);
   EXPECT_EQ(TargetPath, target);
   EXPECT_TRUE(QFile::exists(TempImagePath));
+}
+
+TEST_F(Refetch, AUrlTheFileRecordedIsShownAndFetched) {
+  const struct {
+    const char* attribute;
+    std::string value;
+    std::string url;
+  } records[] = {
+      {"user.xdg.origin.url", server.Url("/img/pic.jpg"), server.Url("/img/pic.jpg")},
+      {"user.xdg.origin.url", server.Url("/img/pic%3D1.jpg"), server.Url("/img/pic%3D1.jpg")},
+      {"user.Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=" + server.Url("/img/pic.jpg") + "\r\n",
+       server.Url("/img/pic.jpg")},
+  };
+  int n = 0;
+  for (const auto& record : records) {
+    SCOPED_TRACE(record.value);
+    // No folder names a host: only the record knows where the file came from.
+    const QString target = Path(QStringLiteral("downloads/%1/%2/pic.jpg").arg(record.attribute).arg(++n));
+    QDir().mkpath(QFileInfo(target).path());
+    WriteFile(target.toStdString(), old);
+    ASSERT_EQ(::setxattr(target.toUtf8().constData(), record.attribute, record.value.data(), record.value.size(), 0),
+              0);
+    TForm1& f = OpenOn(target);
+    EXPECT_EQ(f.Edit2->text(), QString::fromStdString(record.url));
+    EXPECT_EQ(f.StatusPanel1->text(), "pic.jpg をセットしました（記録された URL）");
+    EXPECT_TRUE(f.Edit2->isEnabled());
+    f.ReGetBtn->click();
+    EXPECT_EQ(f.StatusPanel1->text(), QString::fromStdString(record.url).section('/', -1) + " をダウンロードしました");
+    EXPECT_EQ(Text(ReadFile(TempImagePath.toStdString())), Text(fresh));
+    f.close();
+  }
+  // Without a record the folder rule's URL and the plain words stay.
+  TForm1& f = OpenOn(Target("pic.jpg"));
+  EXPECT_EQ(f.StatusPanel1->text(), "pic.jpg をセットしました");
 }

@@ -15,113 +15,45 @@
 #include <memory>
 #include <mutex>
 
+#include "archive_server.h"
 #include "convert_pictures.h"
 #include "jpeg_writer.h"
+#include "repair_cli_support.h"
 #include "test_server.h"
 
 using namespace yuragi::testing;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-struct Result {
-  int code = -1;
-  QString out;
-  QString err;
-  std::map<std::string, QJsonObject> byUrl;  // --json lines, keyed by URL
-};
-
-QJsonObject ParseLine(const QString& line) {
-  QJsonParseError error;
-  const QJsonObject object = QJsonDocument::fromJson(line.toUtf8(), &error).object();
-  EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
-  return object;
+// The bodies of the responses real wget recorded with --warc-file, by URL.
+std::map<std::string, std::string> RecordWithWget(const QStringList& urls, const QString& folder) {
+  QProcess wget;
+  wget.setWorkingDirectory(folder);
+  wget.start("wget", QStringList{"-q", "--no-warc-compression", "--warc-file=site", "-O", "/dev/null"} + urls);
+  EXPECT_TRUE(wget.waitForFinished(60000));
+  const Bytes warc = ReadFile((folder + "/site.warc").toStdString());
+  const std::string text(warc.begin(), warc.end());
+  std::map<std::string, std::string> bodies;
+  size_t at = 0;
+  while ((at = text.find("WARC/1.", at)) != std::string::npos) {
+    const size_t headEnd = text.find("\r\n\r\n", at);
+    if (headEnd == std::string::npos) break;
+    const std::string head = text.substr(at, headEnd - at);
+    const auto field = [&head](const std::string& name) {
+      const size_t start = head.find("\r\n" + name + ": ");
+      if (start == std::string::npos) return std::string();
+      const size_t from = start + name.size() + 4;
+      return head.substr(from, head.find("\r\n", from) - from);
+    };
+    const size_t length = std::stoul(field("Content-Length"));
+    const std::string block = text.substr(headEnd + 4, length);
+    std::string uri = field("WARC-Target-URI");
+    if (uri.starts_with('<')) uri = uri.substr(1, uri.size() - 2);
+    if (field("WARC-Type") == "response") bodies[uri] = block.substr(block.find("\r\n\r\n") + 4);
+    at = headEnd + 4 + length;
+  }
+  return bodies;
 }
-
-Result Collect(QProcess& process) {
-  Result r;
-  r.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  r.out = QString::fromUtf8(process.readAllStandardOutput());
-  r.err = QString::fromUtf8(process.readAllStandardError());
-  for (const QString& line : r.out.split('\n', Qt::SkipEmptyParts)) {
-    if (!line.startsWith('{')) continue;
-    const QJsonObject object = ParseLine(line);
-    r.byUrl[object["url"].toString().toStdString()] = object;
-  }
-  return r;
-}
-
-Result RunRepair(const QStringList& arguments) {
-  QProcess process;
-  process.start(QStringLiteral(REPAIR_BIN), arguments);
-  EXPECT_TRUE(process.waitForFinished(120000));
-  return Collect(process);
-}
-
-int EntriesIn(const std::string& folder) {
-  int count = 0;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.' || entry->d_name[1] > '.';
-    ::closedir(dir);
-  }
-  return count;
-}
-
-// Waits until the process has written text to standard error.
-bool WaitForError(QProcess& process, const QString& text, QString& seen) {
-  process.setReadChannel(QProcess::StandardError);
-  while (!seen.contains(text)) {
-    if (!process.waitForReadyRead(60000)) return false;
-    seen += QString::fromUtf8(process.readAllStandardError());
-  }
-  return true;
-}
-
-std::string Str(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-// Handlers that hold every request until the test lets them go, counting
-// how many run at once.
-class Gate {
- public:
-  void Enter() {
-    std::unique_lock lock(mutex_);
-    ++arrived_;
-    ++inside_;
-    most_ = std::max(most_, inside_);
-    changed_.notify_all();
-    changed_.wait_for(lock, std::chrono::seconds(60), [this] { return open_; });
-  }
-  void Leave() {
-    std::lock_guard lock(mutex_);
-    --inside_;
-  }
-  void Open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-  bool WaitFor(int inside) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(60), [&] { return inside_ >= inside; });
-  }
-  int Most() {
-    std::lock_guard lock(mutex_);
-    return most_;
-  }
-  int Arrived() {
-    std::lock_guard lock(mutex_);
-    return arrived_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int arrived_ = 0;
-  int inside_ = 0;
-  int most_ = 0;
-  bool open_ = false;
-};
 
 class RepairCli : public ::testing::Test {
  protected:
@@ -545,6 +477,78 @@ TEST_F(RepairCli, CloseUnfetchableAppendsTheEndMarkerWhereTheServerSays404) {
   EXPECT_TRUE(ReadFile(html.toStdString()) == page);
 }
 
+TEST_F(RepairCli, WhereTheOriginIsGoneTheArchiveCaptureThatContinuesTheFileRepairsIt) {
+  Serve();
+  const QString a = Place("/ok/a.jpg", 71);
+  const QString c = Place("/ok/c.jpg", 73);
+  const std::string aUrl = Url("/ok/a.jpg");
+  const std::string cUrl = Url("/ok/c.jpg");
+  // The captures are what wget recorded while the site still served them.
+  originals["/ok/b.jpg"] = Str(EncodeJpeg({480, 360, JpegKind::Progressive, 80, 72}));
+  const auto recorded = RecordWithWget({QString::fromStdString(aUrl), QString::fromStdString(Url("/ok/b.jpg"))},
+                                       dir.path());
+  ASSERT_EQ(recorded.size(), 2u);
+  ASSERT_EQ(recorded.at(aUrl), originals["/ok/a.jpg"]);
+  // Then the origin went away: a and c answer 404, b's host refuses.
+  const Bytes cutC = ReadFile(c.toStdString());
+  originals.clear();
+  const QString gone = "127.0.0.1:" + QString::number(RefusedPort());
+  const QString b = root + "/" + gone + "/b.jpg";
+  QDir().mkpath(QFileInfo(b).path());
+  const std::string wholeB = recorded.at(Url("/ok/b.jpg"));
+  WriteFile(b.toStdString(), wholeB.substr(0, wholeB.size() / 3));
+  const std::string bUrl = "http://" + gone.toStdString() + "/b.jpg";
+
+  ArchiveServer archive;
+  const std::string other = Str(EncodeJpeg({640, 480, JpegKind::Baseline, 85, 99}));
+  archive.captures[aUrl] = {{"20240301120000", other}, {"20210611083000", recorded.at(aUrl)}};
+  archive.captures[bUrl] = {{"20220101000000", wholeB}};
+  archive.captures[cUrl] = {{"20230101000000", other}, {"20220101000000", "<html>moved</html>", "text/html"}};
+
+  // Not asked: nothing goes to the archive.
+  Result r = RunRepair({"--json", "--retries", "0", root});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(archive.Requests().empty());
+  EXPECT_EQ(r.byUrl[bUrl]["outcome"].toString(), "transfer-failed");
+  EXPECT_EQ(r.byUrl[aUrl]["source"].toString(), "origin");
+
+  r = RunRepair({"--json", "--retries", "0", "--archive", QString::fromStdString(archive.Prefix()), "--archive-rate",
+                 "50", root});
+  EXPECT_EQ(r.code, 1) << r.out.toStdString();
+  for (const auto& [url, capture] : {std::pair{aUrl, "20210611083000"}, std::pair{bUrl, "20220101000000"}}) {
+    const QJsonObject& line = r.byUrl[url];
+    EXPECT_EQ(line["outcome"].toString(), "repaired") << r.out.toStdString();
+    EXPECT_EQ(line["source"].toString(), "archive");
+    EXPECT_EQ(line["capture"].toString(), capture);
+    EXPECT_EQ(line["detail"].toString(), QString("archive ") + capture);
+  }
+  EXPECT_EQ(Str(ReadFile(a.toStdString())), recorded.at(aUrl));
+  EXPECT_EQ(Str(ReadFile(b.toStdString())), wholeB);
+  // Only wrong captures: the file stays as it was, the reasons are reported.
+  EXPECT_EQ(r.byUrl[cUrl]["outcome"].toString(), "http-error");
+  EXPECT_TRUE(r.byUrl[cUrl]["detail"].toString().contains("archive: 20230101000000 another picture"));
+  EXPECT_TRUE(ReadFile(c.toStdString()) == cutC);
+  EXPECT_TRUE(r.err.contains("3 件中 2 件を修復しました")) << r.err.toStdString();
+}
+
+TEST_F(RepairCli, WithFormatsTheArchiveCaptureOfAPngIsCheckedAsAPng) {
+  Serve();
+  const Bytes whole = ConvertPicture("a.png", {}, "160x120");
+  ASSERT_FALSE(whole.empty());
+  const QString path = host + "/gone/p.png";  // the origin answers 404
+  QDir().mkpath(QFileInfo(path).path());
+  WriteFile(path.toStdString(), Truncated(whole, whole.size() / 2));
+  ArchiveServer archive;
+  archive.captures[Url("/gone/p.png")] = {{"20220101000000", Str(whole), "image/png"}};
+  Result r = RunRepair({"--json", "--retries", "0", "--formats", "all", "--archive",
+                        QString::fromStdString(archive.Prefix()), "--archive-rate", "50", root});
+  EXPECT_EQ(r.code, 0) << r.out.toStdString();
+  const QJsonObject line = r.byUrl[Url("/gone/p.png")];
+  EXPECT_EQ(line["outcome"].toString(), "repaired") << line["detail"].toString().toStdString();
+  EXPECT_EQ(line["source"].toString(), "archive");
+  EXPECT_TRUE(ReadFile(path.toStdString()) == whole);
+}
+
 TEST_F(RepairCli, PerHostAndJobLimitsHold) {
   Gate gateA;
   Gate gateB;
@@ -674,7 +678,8 @@ TEST_F(RepairCli, UsageErrorsExitTwoAndNothingFoundExitsZero) {
   EXPECT_EQ(r.err, "0 / 0 該当ありません\n");
   for (const QStringList& bad : {QStringList{}, QStringList{"--bogus", root}, QStringList{"--jobs", "0", root},
                                  QStringList{"--per-host", "x", root}, QStringList{root, root + "/missing"},
-                                 QStringList{"--backup-dir"}}) {
+                                 QStringList{"--backup-dir"}, QStringList{"--archive", root},
+                                 QStringList{"--archive-rate", "0", root}}) {
     r = RunRepair(bad);
     EXPECT_EQ(r.code, 2) << bad.join(' ').toStdString();
     EXPECT_TRUE(r.out.isEmpty());

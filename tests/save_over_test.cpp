@@ -198,23 +198,42 @@ TEST_F(SaveOver, AFileThatChangedSinceItWasReadIsNotWrittenThrough) {
   EXPECT_EQ(Content(target), "again");
 }
 
-TEST_F(SaveOver, LongNamesSaveAndOldLeftoversGo) {
-  const std::string name = std::string(246, 'n') + ".jpg";  // 250 bytes
-  const std::string target = Path(name);
-  WriteFile(target, std::string("cut"));
-  const std::string stale = Path(".yuragimaru-AbC123");
-  const std::string recent = Path(".yuragimaru-XyZ789");
-  const std::string foreign = Path(".yuragimaru-notours.jpg");
-  for (const std::string& path : {stale, recent, foreign}) WriteFile(path, std::string("left"));
-  const time_t twoDaysAgo = std::time(nullptr) - 2 * 24 * 60 * 60;
-  const struct utimbuf old {twoDaysAgo, twoDaysAgo};
-  ASSERT_EQ(::utime(stale.c_str(), &old), 0);
-  ASSERT_EQ(::utime(foreign.c_str(), &old), 0);
-
-  const SaveResult saved = Save(target, "whole");
-  ASSERT_EQ(saved.end, SaveEnd::Replaced) << saved.error;
-  EXPECT_EQ(Content(target), "whole");
-  EXPECT_FALSE(QFile::exists(QString::fromStdString(stale)));
-  EXPECT_TRUE(QFile::exists(QString::fromStdString(recent)));  // a save running now may own it
-  EXPECT_TRUE(QFile::exists(QString::fromStdString(foreign)));
+// Leftovers of a save that never finished go only when everything says
+// they are ours: a user's file named like one stays.
+TEST_F(SaveOver, LongNamesSaveAndOnlyProvenLeftoversGo) {
+  for (const size_t length : {size_t(8), size_t(250)}) {
+    const std::string name = std::string(length - 4, 'n') + ".jpg";
+    const std::string target = Path(name);
+    WriteFile(target, std::string("cut picture"));
+    const std::string stem = SaveTempStem(name);
+    ASSERT_LE(stem.size() + 6, 255u);
+    const struct {
+      std::string name;
+      std::string content;
+      bool old;
+      bool goes;
+    } cases[] = {
+        {stem + "AbC123", "cut picture and its tail", true, true},
+        {stem + "XyZ789", "cut picture and its tail", false, false},  // a save running now may own it
+        {stem + "Qrs456", "another picture", true, false},
+        {stem + "Emp000", "", true, false},
+        {SaveTempStem("other.jpg") + "AbC123", "cut picture", true, false},
+        {".yuragimaru-AbC123", "cut picture", true, false},
+    };
+    const time_t twoDaysAgo = std::time(nullptr) - 2 * 24 * 60 * 60;
+    const struct utimbuf old {twoDaysAgo, twoDaysAgo};
+    for (const auto& c : cases) {
+      WriteFile(Path(c.name), c.content);
+      if (c.old) {
+        ASSERT_EQ(::utime(Path(c.name).c_str(), &old), 0);
+      }
+    }
+    const SaveResult saved = Save(target, "whole");
+    ASSERT_EQ(saved.end, SaveEnd::Replaced) << saved.error;
+    EXPECT_EQ(Content(target), "whole");
+    for (const auto& c : cases) {
+      EXPECT_EQ(QFile::exists(QString::fromStdString(Path(c.name))), !c.goes) << c.name;
+      ::unlink(Path(c.name).c_str());
+    }
+  }
 }

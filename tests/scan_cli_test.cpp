@@ -14,6 +14,7 @@
 #include "byte_temp_dir.h"
 #include "convert_pictures.h"
 #include "jpeg_writer.h"
+#include "picture_writer.h"
 
 using namespace yuragi::testing;
 
@@ -197,6 +198,50 @@ TEST_F(ScanCli, AFileArgumentIsTestedLikeAFileInAFolder) {
   r = RunScan({dir.path() + "/img.example/gone.jpg"});
   EXPECT_EQ(r.code, 2);
   EXPECT_TRUE(r.out.isEmpty());
+}
+
+TEST_F(ScanCli, EveryNumberOfDecodeThreadsGivesTheSameOutput) {
+  const JpegKind kinds[] = {JpegKind::Baseline, JpegKind::Progressive, JpegKind::Grayscale, JpegKind::Cmyk};
+  for (int i = 0; i < 120; ++i) {
+    const QString path = dir.path() + QStringLiteral("/site %1.example/写真 %2/p\t%3.jpg").arg(i % 4).arg(i % 7).arg(i);
+    QDir().mkpath(QFileInfo(path).path());
+    const std::vector<uint8_t> bytes = EncodeJpeg({100 + 30 * (i % 5), 80 + 20 * (i % 3), kinds[i % 4], 85, uint32_t(i)});
+    WriteFile(path.toStdString(), i % 9 == 0 ? Truncated(bytes, 30) : Truncated(bytes, bytes.size() * size_t(2 + i % 6) / 9));
+  }
+  // The other formats, for --formats all: cut, some too early, some whole,
+  // one in four under another format's name.
+  const char* const names[] = {"png", "gif", "webp"};
+  for (int i = 0; i < 48; ++i) {
+    const JpegSpec spec{90 + 20 * (i % 4), 70 + 10 * (i % 3), JpegKind::Baseline, 85, uint32_t(i)};
+    const std::vector<uint8_t> bytes = i % 3 == 0 ? EncodePng(spec, i % 2 == 1) : i % 3 == 1 ? EncodeGif(spec, 1 + i % 3)
+                                                                                          : EncodeWebp(spec, i % 2 == 1);
+    const QString path = dir.path() + QStringLiteral("/site %1.example/図 %2/q%3.%4")
+                                          .arg(i % 4).arg(i % 5).arg(i).arg(names[(i + (i % 4 == 3)) % 3]);
+    QDir().mkpath(QFileInfo(path).path());
+    WriteFile(path.toStdString(), i % 8 == 0   ? Truncated(bytes, 20)
+                                  : i % 8 == 7 ? bytes
+                                               : Truncated(bytes, bytes.size() * size_t(3 + i % 5) / 9));
+  }
+  const QString file = Cut("single.jpg");
+  for (const QStringList& mode : {QStringList{}, QStringList{"--json"}, QStringList{"--formats", "all"},
+                                  QStringList{"--json", "--formats", "all"}}) {
+    const Result one = RunScan(mode + QStringList{"--jobs", "1", dir.path(), file});
+    ASSERT_EQ(one.code, 1);
+    ASSERT_GT(one.out.count('\n'), 80);
+    if (mode.contains("--json") && mode.contains("--formats")) {
+      for (const char* format : {"png", "gif", "webp"}) {
+        EXPECT_TRUE(one.out.contains(QStringLiteral("\"format\":\"%1\"").arg(format))) << format;
+      }
+      EXPECT_TRUE(one.out.contains("\"extension_mismatch\":true"));
+    }
+    for (const char* jobs : {"2", "4"}) {
+      const Result many = RunScan(mode + QStringList{"--jobs", jobs, dir.path(), file});
+      EXPECT_EQ(many.code, one.code);
+      EXPECT_EQ(many.out, one.out) << jobs;
+      EXPECT_EQ(many.err, one.err) << jobs;
+    }
+  }
+  EXPECT_EQ(RunScan({"--jobs", "0", dir.path()}).code, 2);
 }
 
 TEST_F(ScanCli, UrlModeTouchesNothing) {

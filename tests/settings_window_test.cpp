@@ -133,6 +133,8 @@ TEST_F(SettingsWindow, EverythingSurvivesACloseAndANewWindow) {
   TForm1& f = Start();
   f.SaveStatus1->trigger();
   f.CloseQuery1->trigger();
+  EXPECT_FALSE(f.UseArchive1->isChecked());
+  f.UseArchive1->trigger();
   f.setGeometry(150, 120, 700, 500);
   ShowDetectionPage();
   f.Splitter1->setSizes({250, 450});
@@ -149,7 +151,8 @@ TEST_F(SettingsWindow, EverythingSurvivesACloseAndANewWindow) {
   EXPECT_EQ(Layout(Bytes(File())),
             QStringList({"[PROGRAM]", "Name", "Path", "Version", "[POSITION]", "Flags", "ShowCmd", "MaxX", "MaxY",
                          "Left", "Top", "Right", "Bottom", "State", "[OPTION]", "CloseQuery", "SaveStatus",
-                         "InitialDir", "FolderPaneWidth", "ScrollPosX", "ViewStyle"}));
+                         "UseArchive", "ArchivePrefix", "InitialDir", "FolderPaneWidth", "ScrollPosX", "ViewStyle"}));
+  EXPECT_TRUE(Bytes(File()).contains("UseArchive=1\r\nArchivePrefix=https://web.archive.org/web/\r\n"));
   EXPECT_TRUE(Bytes(File()).endsWith("ViewStyle=3\r\n\r\n"));
   EXPECT_TRUE(Bytes(File()).startsWith(ProgramSection()));
 
@@ -157,6 +160,7 @@ TEST_F(SettingsWindow, EverythingSurvivesACloseAndANewWindow) {
   EXPECT_EQ(next.geometry(), QRect(150, 120, 700, 500));
   EXPECT_TRUE(next.CloseQuery1->isChecked());
   EXPECT_TRUE(next.SaveStatus1->isChecked());
+  EXPECT_TRUE(next.UseArchive1->isChecked());
   EXPECT_EQ(next.ListView1->ViewStyle(), 3);
   EXPECT_TRUE(next.Popup1vsReport->isChecked());
   EXPECT_EQ(InitialFolder, Path("photos/2007"));
@@ -224,6 +228,26 @@ TEST_F(SettingsWindow, WithoutSaveStatusOnlyTheProgramAndUnknownSectionsStay) {
   EXPECT_TRUE(prompts.shown.empty());
 }
 
+TEST_F(SettingsWindow, TheSessionsEndAsksOnlyWhenItMayAndThenClosesAsExitDoes) {
+  Put(File(), "[OPTION]\r\nCloseQuery=1\r\n\r\n");
+  TForm1& f = Start();
+  TempImagePath = QFile::encodeName(Path("$VantrelTemp.jpg"));
+  Put(QFile::encodeName(TempImagePath), "copy");
+  // The session lets us ask, and the user says No: the logout is cancelled.
+  prompts.answers = {false};
+  EXPECT_FALSE(f.EndSession(true));
+  EXPECT_EQ(prompts.shown.size(), 1u);
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_TRUE(QFile::exists(TempImagePath));
+  // A signal, or a session that lets no one ask: closed without a question.
+  EXPECT_TRUE(f.EndSession(false));
+  Settle();
+  EXPECT_EQ(prompts.shown.size(), 1u);
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_FALSE(QFile::exists(TempImagePath));
+  EXPECT_TRUE(Bytes(File()).startsWith(ProgramSection()));
+}
+
 TEST_F(SettingsWindow, ASettingsFileThatCannotBeWrittenStillLetsTheWindowClose) {
   ASSERT_TRUE(QDir().mkpath(Path("locked")));
   SettingsFile = QFile::encodeName(Path("locked/settings.ini"));
@@ -260,13 +284,18 @@ TEST_F(SettingsWindow, OddValuesGiveSafeWindows) {
   EXPECT_EQ(f.ListView1->ViewStyle(), 0);
   EXPECT_TRUE(f.Popup1vsIcon->isChecked());
   form.reset();
-  // Only the low byte of the view style counts: 258 is 2.
-  Put(File(), "[OPTION]\r\nViewStyle=258\r\nFolderPaneWidth=$F0\r\n\r\n");
-  TForm1& g = Start();
-  EXPECT_EQ(g.ListView1->ViewStyle(), 2);
-  EXPECT_TRUE(g.Popup1vsList->isChecked());
-  ShowDetectionPage();
-  EXPECT_EQ(g.Panel4->width(), 240);
+  // Only the low byte of the view style counts: 258 is 2. The pane is as
+  // narrow as the file says, down to 16 pixels.
+  for (const auto& [entry, width] : {std::pair{"$F0", 240}, std::pair{"0x10", 16}, std::pair{"40", 40}}) {
+    SCOPED_TRACE(entry);
+    form.reset();
+    Put(File(), QByteArray("[OPTION]\r\nViewStyle=258\r\nFolderPaneWidth=") + entry + "\r\n\r\n");
+    TForm1& g = Start();
+    EXPECT_EQ(g.ListView1->ViewStyle(), 2);
+    EXPECT_TRUE(g.Popup1vsList->isChecked());
+    ShowDetectionPage();
+    EXPECT_EQ(g.Panel4->width(), width);
+  }
 }
 
 TEST_F(SettingsWindow, TheTreesScrollPositionIsHeldUntilItCanBeShownAndSavedBack) {

@@ -40,17 +40,23 @@ class TargetSelection : public WindowTest {
   static bool SaveControlsOff(TForm1& f) {
     return !f.SaveBtn->isEnabled() && !f.SaveAsBtn->isEnabled() && !f.Save1->isEnabled() && !f.SaveAs1->isEnabled();
   }
-  void Drop(TForm1& f, const QStringList& paths) {
+  void Drop(TForm1& f, const QStringList& paths, QWidget* on = nullptr) {
     QMimeData mime;
     QList<QUrl> urls;
     for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
     mime.setUrls(urls);
-    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&f, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&f, &drop);
-    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_TRUE(SendDrop(on ? on : &f, mime));
+  }
+  // Enter, move and drop as the window system delivers them to the widget
+  // under the pointer; true when the enter and the drop were accepted.
+  static bool SendDrop(QWidget* on, const QMimeData& mime) {
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(on, &enter);
+    QDragMoveEvent move(QPoint(6, 6), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(on, &move);
+    QDropEvent drop(QPointF(6, 6), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(on, &drop);
+    return enter.isAccepted() && drop.isAccepted();
   }
 };
 
@@ -165,6 +171,37 @@ TEST_F(TargetSelection, ADropOfThreeFilesTakesTheFirstWhole) {
   EXPECT_EQ(f.windowTitle(), "first.jpg - ゆらぎ丸");
   EXPECT_TRUE(Previewed(f));
   EXPECT_TRUE(SaveControlsOff(f));
+}
+
+TEST_F(TargetSelection, AFileDroppedOnEitherBoxBecomesTheTargetAndTextSpoilsNoUrl) {
+  TForm1& f = Open();
+  const QString first = Jpeg("img.example/a/first.jpg");
+  Enter(f, first);
+  const struct {
+    const char* on;
+    QWidget* widget;
+  } targets[] = {{"window", &f}, {"path box", f.Edit1}, {"URL box", f.Edit2}};
+  int n = 0;
+  for (const auto& target : targets) {
+    SCOPED_TRACE(target.on);
+    const QString path = Jpeg(QStringLiteral("img.example/b/drop%1.jpg").arg(++n));
+    Drop(f, {path}, target.widget);
+    EXPECT_EQ(TargetPath, QFile::encodeName(path));
+    EXPECT_EQ(f.Edit1->text(), path);
+    EXPECT_EQ(f.Edit2->text(), QStringLiteral("http://img.example/b/drop%1.jpg").arg(n));
+    EXPECT_EQ(f.StatusPanel1->text(), QStringLiteral("drop%1.jpg を受取りました。").arg(n));
+  }
+  // Text that is no file changes neither the URL nor the target.
+  const QString url = f.Edit2->text();
+  QMimeData text;
+  text.setText(QStringLiteral("http://elsewhere.example/x.jpg"));
+  EXPECT_FALSE(SendDrop(f.Edit2, text));
+  QMimeData remote;
+  remote.setUrls({QUrl(QStringLiteral("http://elsewhere.example/y.jpg"))});
+  EXPECT_FALSE(SendDrop(f.Edit2, remote));
+  EXPECT_FALSE(SendDrop(&f, remote));
+  EXPECT_EQ(f.Edit2->text(), url);
+  EXPECT_EQ(TargetPath, QFile::encodeName(Path("img.example/b/drop3.jpg")));
 }
 
 TEST_F(TargetSelection, TheOpenDialogStartsAtTheInitialFolder) {

@@ -6,11 +6,17 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QImage>
+#include <QLabel>
+#include <QListView>
+#include <QTemporaryDir>
 #include <QMessageBox>
 #include <QTimer>
 #include <functional>
 
+#include "platform/number_format.h"
 #include "platform/prompts.h"
+#include "platform/time_format.h"
 #include "platform/toolkit_translations.h"
 
 namespace {
@@ -81,6 +87,70 @@ TEST(ToolkitTranslations, EnglishLocaleKeepsQtsOwnTexts) {
   const QStringList texts = TextsOfModal([&] { prompts->Question(nullptr, "確認", "?"); });
   EXPECT_TRUE(texts.contains("Yes")) << texts.join('|').toStdString();
   EXPECT_TRUE(texts.contains("No")) << texts.join('|').toStdString();
+}
+
+TEST(ToolkitTranslations, TheOpenPictureDialogPreviewsTheFileUnderTheCursor) {
+  const auto japanese = yuragi::UseJapaneseThroughout();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString picture = dir.path() + "/写真.jpg";
+  QImage image(640, 320, QImage::Format_RGB32);
+  image.fill(Qt::darkGreen);
+  ASSERT_TRUE(image.save(picture, "JPEG"));
+  const std::unique_ptr<yuragi::Prompts> prompts = yuragi::MakeDesktopPrompts();
+  yuragi::FileDialogSpec spec;
+  spec.filter = "jpegファイル(*.jp*)|*.jp*";
+  spec.initialFolder = dir.path();
+  spec.picturePreview = true;
+  QSize shown;
+  QString size, cancel;
+  int ticks = 0;
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    // The folder is read in the background: wait for the file's row, then
+    // put the cursor on it as a click would.
+    if (auto* list = dialog->findChild<QListView*>("listView")) {
+      const QAbstractItemModel* model = list->model();
+      for (int row = 0; row < model->rowCount(list->rootIndex()); ++row) {
+        const QModelIndex index = model->index(row, 0, list->rootIndex());
+        if (index.data().toString() == "写真.jpg") list->setCurrentIndex(index);
+      }
+    }
+    const auto* preview = dialog->findChild<QLabel*>("preview");
+    if (preview) shown = preview->pixmap().size();
+    if (const auto* label = dialog->findChild<QLabel*>("previewSize")) size = label->text();
+    if (shown.isEmpty() && ++ticks < 1000) return;
+    poll.stop();
+    cancel = ButtonTexts(dialog).join('|');
+    dialog->reject();
+  });
+  poll.start();
+  prompts->OpenFile(nullptr, spec);
+  // Scaled down into the 200-pixel square inside its frame, proportions kept.
+  EXPECT_GT(shown.width(), 150);
+  EXPECT_LE(shown.width(), 200);
+  EXPECT_EQ(shown.height(), shown.width() / 2);
+  EXPECT_EQ(size, "(640 × 320)");
+  EXPECT_TRUE(cancel.contains("キャンセル")) << cancel.toStdString();
+}
+
+// Run under LANG=C as well: the window speaks Japanese whatever the system.
+TEST(ToolkitTranslations, JapaneseThroughoutWhateverTheSystemLocale) {
+  const auto japanese = yuragi::UseJapaneseThroughout();
+  ASSERT_TRUE(japanese) << "qtbase_ja.qm not found (package qt6-translations-l10n)";
+  const std::unique_ptr<yuragi::Prompts> prompts = yuragi::MakeDesktopPrompts();
+  const QStringList question = TextsOfModal([&] { prompts->Question(nullptr, "確認", "?"); });
+  EXPECT_TRUE(question.contains("はい(Y)")) << question.join('|').toStdString();
+  yuragi::FileDialogSpec spec;
+  const QStringList open = TextsOfModal([&] { prompts->OpenFile(nullptr, spec); });
+  EXPECT_TRUE(open.contains("キャンセル")) << open.join('|').toStdString();
+  const QDateTime when(QDate(2026, 12, 9), QTime(10, 27, 54));
+  EXPECT_EQ(yuragi::FormatFileTime(when), "2026/12/09 10:27:54");
+  EXPECT_EQ(yuragi::FormatClock(when), "2026/12/09(水) 10:27:54");
+  EXPECT_EQ(QLocale().toString(1234567), "1,234,567");
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 void TForm1::Exit1Click() { close(); }
 
 void TForm1::FormCloseQuery(bool& canClose) {
-  if (CloseQuery1->isChecked() &&
+  if (askOnClose_ && CloseQuery1->isChecked() &&
       !prompts_.Question(this, ApplicationTitle, QStringLiteral("終了してもよいですか？"))) {
     canClose = false;
     return;
@@ -23,6 +23,14 @@ void TForm1::FormCloseQuery(bool& canClose) {
   WriteSettings();
   DeleteTempFiles();
   DestroyFolderTree();
+}
+
+bool TForm1::EndSession(bool mayAsk) {
+  askOnClose_ = mayAsk;
+  const bool closed = close();
+  askOnClose_ = true;
+  // During a long operation the close waits for it to unwind; agreed all the same.
+  return closed || closeAgreed_;
 }
 
 void TForm1::FormClose() {
@@ -33,6 +41,12 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // 一覧をすべて修復 asks first, and the window closes when it has ended.
+  if (RepairAllRunning()) {
+    RunHandler([this] { RepairAllCloseRequested(); });
+    event->ignore();
+    return;
+  }
   if (!closeAgreed_) {
     bool canClose = true;
     RunHandler([this, &canClose] { FormCloseQuery(canClose); });

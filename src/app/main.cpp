@@ -1,4 +1,3 @@
-#include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
 #include <cstring>
@@ -9,6 +8,7 @@
 #include "app/globals.h"
 #include "app/instance_name.h"
 #include "app/main_window.h"
+#include "app/session_end.h"
 #include "platform/file_icons.h"
 #include "platform/instance_activation.h"
 #include "platform/prompts.h"
@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
   Application app(argc, argv);
   // Lets a Wayland compositor match the window to the installed entry and its icon.
   QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
-  const auto translations = InstallToolkitTranslations(QLocale::system());
+  // One language beside the window's own texts, whatever the system's.
+  const auto translations = UseJapaneseThroughout();
   app.setWindowIcon(ProgramIcon());
   app.setFont(WindowFont());
   const QString executable = QCoreApplication::applicationFilePath();
@@ -52,6 +53,11 @@ int main(int argc, char** argv) {
   for (int i = first; i < argc; ++i) arguments << QByteArray(argv[i]);
   TForm1 form(*prompts, arguments);
   activation.SetWindow(&form);
+  const SessionEnd sessionEnd(form);
+  if (!sessionEnd.Failure().isEmpty()) {
+    // The window works without it; only a signal would end it the hard way.
+    qWarning("yuragimaru: termination signals are not handled: %s", qUtf8Printable(sessionEnd.Failure()));
+  }
   const int code = app.exec();
   app.SetPrompts(nullptr);
   return code;

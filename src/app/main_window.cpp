@@ -20,6 +20,7 @@
 #include <ctime>
 
 #include "app/globals.h"
+#include "app/repair_all_run.h"
 #include "detect/detection_list_view.h"
 #include "widgets/face_colour.h"
 #include "platform/desktop_shell.h"
@@ -58,6 +59,8 @@ TForm1::TForm1(Prompts& prompts, QList<QByteArray> arguments, QWidget* parent)
   setCentralWidget(central);
   CreateMainMenu();
   CreatePopupMenus();
+  CreateFolderMenu();
+  CreateRepairAllCommands();
   CreateDialogs();
   Timer1 = new QTimer(this);
   Timer1->setInterval(100);
@@ -85,6 +88,9 @@ TForm1::~TForm1() = default;
 void TForm1::CreateFolderTree() {
   FolderTree = nullptr;
   FolderTree = new yuragi::FolderTree(Panel4);
+  // The pane may be as narrow as the settings say; the tree's scroll bars
+  // would otherwise hold it at about 70 pixels.
+  FolderTree->setMinimumWidth(16);
   Panel4->layout()->addWidget(FolderTree);
   // Made last, the tree would end the Tab order; the list comes after it.
   setTabOrder(FolderTree, ListView1->ListPart());
@@ -93,8 +99,12 @@ void TForm1::CreateFolderTree() {
   FolderTree->SetPath(InitialFolder);
   FolderTree->setToolTip(QStringLiteral("ダブルクリックで検出開始"));
   connect(FolderTree, &yuragi::FolderTree::FolderClicked, this, [this] { RunHandler([this] { FolderTreeClick(); }); });
-  connect(FolderTree, &yuragi::FolderTree::FolderDoubleClicked, this,
-          [this] { RunHandler([this] { StartDetection(); }); });
+  connect(FolderTree, &yuragi::FolderTree::FolderDoubleClicked, this, [this] {
+    RunHandler([this] {
+      if (!RefusedDuringTransfer(QStringLiteral("ダウンロード中は検出を始められません"))) StartDetection();
+    });
+  });
+  ConnectFolderMenu();
 }
 
 void TForm1::ShowStartState() {
@@ -142,11 +152,17 @@ void TForm1::ConnectHandlers() {
   on(Popup1vsSmallIcon, &QAction::triggered, &TForm1::Popup1vsSmallIconClick);
   on(Popup1vsList, &QAction::triggered, &TForm1::Popup1vsListClick);
   on(Popup1vsReport, &QAction::triggered, &TForm1::Popup1vsReportClick);
-  on(RegetP1, &QAction::triggered, &TForm1::ListView1DblClick);
+  // A row cannot become the target during a transfer; the panel says so.
+  const auto rowToTarget = [this] {
+    RunHandler([this] {
+      if (!RefusedDuringTransfer(QStringLiteral("ダウンロード中は再取得の対象を変えられません"))) ListView1DblClick();
+    });
+  };
+  connect(RegetP1, &QAction::triggered, this, rowToTarget);
+  connect(ListView1, &DetectionListView::RowDoubleClicked, this, rowToTarget);
   on(CopyToClipP1, &QAction::triggered, &TForm1::CopyToClipP1Click);
   on(RepairP1, &QAction::triggered, &TForm1::RepairP1Click);
   on(PopupMenu1, &QMenu::aboutToShow, &TForm1::PopupMenu1Popup);
-  on(ListView1, &DetectionListView::RowDoubleClicked, &TForm1::ListView1DblClick);
   connect(ListView1, &DetectionListView::ColumnClicked, this,
           [this](int column) { RunHandler([this, column] { ListView1ColumnClick(column); }); });
   connect(ListView1, &DetectionListView::ContextMenuWanted, this, [this](const QPoint& at) { PopupMenu1->popup(at); });
@@ -217,23 +233,83 @@ void TForm1::showEvent(QShowEvent* event) {
   RunHandler([this] { FormShow(); });
 }
 
+namespace {
+
+QList<QByteArray> DroppedFiles(const QMimeData* mime) {
+  QList<QByteArray> paths;
+  if (!mime || !mime->hasUrls()) return paths;
+  for (const QUrl& url : mime->urls()) {
+    if (url.isLocalFile()) paths << PathFromFileUrl(url);
+  }
+  return paths;
+}
+
+bool IsDragEvent(QEvent::Type type) {
+  return type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop;
+}
+
+}  // namespace
+
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+  // Refused during a transfer: the pointer shows that nothing would happen.
+  if (!downloadRunning_ && !DroppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
-  QList<QByteArray> paths;
-  for (const QUrl& url : event->mimeData()->urls()) {
-    if (url.isLocalFile()) paths << PathFromFileUrl(url);
-  }
-  if (paths.isEmpty()) return;
+  const QList<QByteArray> paths = DroppedFiles(event->mimeData());
+  if (paths.isEmpty() || downloadRunning_) return;
   event->acceptProposedAction();
   RunHandler([this, &paths] { WMDropFiles(paths); });
+}
+
+bool TForm1::FilterBoxDrop(QObject* watched, QDropEvent* event) {
+  // A file dropped on either box becomes the target, as anywhere on the
+  // window; the URL box takes nothing else, the path box takes text.
+  const QList<QByteArray> paths = DroppedFiles(event->mimeData());
+  if (paths.isEmpty() && watched == Edit1) return false;
+  if (paths.isEmpty() || downloadRunning_) {
+    event->ignore();
+    return true;
+  }
+  event->acceptProposedAction();
+  if (event->type() == QEvent::Drop) RunHandler([this, &paths] { WMDropFiles(paths); });
+  return true;
+}
+
+void TForm1::HoldControlsForTransfer(bool held) {
+  // What a transfer cannot let happen looks disabled while it runs; only
+  // what was enabled before is enabled again after.
+  if (held) {
+    heldWidgets_.clear();
+    heldActions_.clear();
+    for (QWidget* control : {static_cast<QWidget*>(RefferBtn), static_cast<QWidget*>(ClearBtn),
+                             static_cast<QWidget*>(Edit1)}) {
+      if (!control->isEnabled()) continue;
+      control->setEnabled(false);
+      heldWidgets_ << control;
+    }
+    for (QAction* action : {Open1, DeskTop1, StartUp1, StartMenu1}) {
+      if (!action->isEnabled()) continue;
+      action->setEnabled(false);
+      heldActions_ << action;
+    }
+    return;
+  }
+  for (QWidget* control : std::exchange(heldWidgets_, {})) control->setEnabled(true);
+  for (QAction* action : std::exchange(heldActions_, {})) action->setEnabled(true);
+}
+
+bool TForm1::RefusedDuringTransfer(const QString& reason) {
+  if (!downloadRunning_) return false;
+  StatusPanel1->setText(reason);
+  return true;
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Resize) {
     FormResize();
+  } else if ((watched == Edit1 || watched == Edit2) && IsDragEvent(event->type())) {
+    if (FilterBoxDrop(watched, static_cast<QDropEvent*>(event))) return true;
   } else if (event->type() == QEvent::KeyPress && (watched == Edit1 || watched == Edit2)) {
     const auto* press = static_cast<QKeyEvent*>(event);
     if (press->key() == Qt::Key_Return || press->key() == Qt::Key_Enter) {

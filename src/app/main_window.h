@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 #include <QPixmap>
+#include <QPointer>
+#include <QDialog>
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
@@ -16,6 +18,7 @@
 
 class QAction;
 class QActionGroup;
+class QDropEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -36,6 +39,8 @@ class FixedWidthTabBar;
 class FolderTree;
 class ImageView;
 class Prompts;
+class RepairAllRun;
+class RepairResultsDialog;
 enum class LauncherPlace;
 }  // namespace yuragi
 
@@ -98,6 +103,7 @@ class TForm1 : public QMainWindow {
   QMenu* O1 = nullptr;
   QAction* CloseQuery1 = nullptr;
   QAction* SaveStatus1 = nullptr;
+  QAction* UseArchive1 = nullptr;  // a failed re-fetch asks the web archive
   QMenu* Help1 = nullptr;
   QAction* H1 = nullptr;
   QAction* About1 = nullptr;
@@ -119,6 +125,8 @@ class TForm1 : public QMainWindow {
   QAction* RepairP1 = nullptr;
   QAction* FolderP1 = nullptr;
   QAction* CopyToClipP1 = nullptr;
+  QAction* RepairAll1 = nullptr;   // 一覧をすべて修復, in the file menu
+  QAction* RepairAllP1 = nullptr;  // the same in the list's menu
   QMenu* PopupMenu21 = nullptr;
   QAction* OpenP21 = nullptr;
   QAction* OpenByP21 = nullptr;
@@ -127,6 +135,11 @@ class TForm1 : public QMainWindow {
   QAction* OpenP22 = nullptr;
   QAction* OpenByP22 = nullptr;
   QAction* PropertyP22 = nullptr;
+  QMenu* PopupMenu3 = nullptr;  // the folder tree's
+  QAction* DetectP3 = nullptr;
+  QAction* OpenP3 = nullptr;
+  QAction* PropertyP3 = nullptr;
+  QAction* CopyPathP3 = nullptr;
 
   // --- dialogs, image lists, timer ----------------------------------------
   yuragi::FileDialogSpec OpenPictureDialog1;
@@ -144,6 +157,7 @@ class TForm1 : public QMainWindow {
   bool NewPictureEnded = false;  // those bytes end in the JPEG end marker
   yuragi::FileIdentity TargetIdentity;  // the target when the download started
   uint64_t DownloadCap = yuragi::kDefaultBodyCap;  // bytes a download may bring at most
+  QString ArchivePrefix;  // "[OPTION] ArchivePrefix": the archive a failed re-fetch asks
 
   // --- application shell --------------------------------------------------
   void FormResize();
@@ -153,6 +167,10 @@ class TForm1 : public QMainWindow {
   void Exit1Click();
   void FormCloseQuery(bool& canClose);
   void FormClose();
+  // The close path for the end of the session or a termination signal,
+  // asking the exit question only when mayAsk; true when the window agreed
+  // to close (now, or once the running operation has unwound).
+  bool EndSession(bool mayAsk);
   void SetCaption(const QString& caption);  // window caption and application title
 
   // --- detection ----------------------------------------------------------
@@ -171,6 +189,13 @@ class TForm1 : public QMainWindow {
   void RepairP1Click();
   void PageControl1Change(int index);
 
+  // --- repair of the whole list -------------------------------------------
+  void RepairAllClick();
+  void UpdateRepairAllEnabled();
+  bool RepairAllRunning() const { return repairRun_ != nullptr; }
+  yuragi::RepairAllRun* RepairRun() const { return repairRun_.get(); }
+  yuragi::RepairResultsDialog* RepairResults() const;
+
   // --- re-fetch -----------------------------------------------------------
   void SetTarget();
   // Edit1 shows a path as text; the bytes behind it are kept, so a name
@@ -186,6 +211,9 @@ class TForm1 : public QMainWindow {
   void BrowseBtnClick();
   void ReGetBtnClick();
   void BuildTempName();
+  // After the origin failed: the archive's capture of url that continues
+  // the target, shown as a download is. False when none was found.
+  bool ReGetFromArchive(const QString& url);
   void SaveBtnClick();
   void SaveAsBtnClick();
   bool SaveReceivedTo(const QByteArray& path, const yuragi::FileIdentity* expected, bool makeFolder);
@@ -204,6 +232,9 @@ class TForm1 : public QMainWindow {
   void OpenP22Click();
   void OpenByP22Click();
   void PropertyP22Click();
+  void OpenP3Click();
+  void PropertyP3Click();
+  void CopyPathP3Click();
   bool ShowFileProperties(const QByteArray& path);
   // --- desktop integration ------------------------------------------------
   void DeskTop1Click();
@@ -234,15 +265,22 @@ class TForm1 : public QMainWindow {
   void CreateDetectionPage();
   void CreateMainMenu();
   void CreatePopupMenus();
+  void CreateRepairAllCommands();
   void CreateDialogs();
   void ConnectHandlers();
   void ConnectFileActions();
   void ReadSettings();
   void CreateFolderTree();
+  void CreateFolderMenu();
+  void ConnectFolderMenu();
   void ShowStartState();
   void ApplyTreeScrollPosition();
   void LoadJpegIcon();
 
+  bool FilterBoxDrop(QObject* watched, QDropEvent* event);
+  void HoldControlsForTransfer(bool held);
+  // True, with the reason in status panel 1, while a download runs.
+  bool RefusedDuringTransfer(const QString& reason);
   void SetViewStyle(int style);
   void SetSaveControlsEnabled(bool enabled);
   void ShowPicture(yuragi::ImageView* view, bool shown);
@@ -254,20 +292,31 @@ class TForm1 : public QMainWindow {
   void DeleteTempFiles();
   void DestroyFolderTree();
   void RegisterLauncher(yuragi::LauncherPlace place, const QString& question);
+  void RepairAllEnded();
+  void RepairAllCloseRequested();
 
   yuragi::Prompts& prompts_;
   std::unique_ptr<yuragi::DesktopShell> shell_;  // open, open with, properties, trash
   QList<QByteArray> arguments_;
   QByteArray edit1Path_;  // the path Edit1 was last set to
+  // A recorded URL as Edit2 shows it and as it is sent, sent as recorded
+  // while the box still shows it unchanged.
+  QString edit2Recorded_;
+  std::string edit2Request_;
   bool shownOnce_ = false;
   bool detectionRunning_ = false;
   bool downloadRunning_ = false;
   bool closePending_ = false;
   int TreeScrollPos = 0;      // the folder tree's horizontal scroll position, from start to exit
-  bool closeAgreed_ = false;  // the close query said yes; it is not asked again
+  bool closeAgreed_ = false;
+  bool askOnClose_ = true;    // false while the session or a signal ends the window  // the close query said yes; it is not asked again
   yuragi::WindowPlacement placement_;  // as read at start-up; flags and maximised point kept
   QByteArray startFolder_;  // "InitialDir" exactly as the settings file held it
   QRect normalRect_;        // the restored window's rectangle as placed at start-up
   int paneWidth_ = 0;       // the folder pane's width until its page is first shown
   bool paneShown_ = false;
+  QList<QWidget*> heldWidgets_;  // disabled for the running transfer
+  QList<QAction*> heldActions_;
+  std::unique_ptr<yuragi::RepairAllRun> repairRun_;  // while 一覧をすべて修復 runs
+  QPointer<QDialog> repairResults_;                  // its result list, while shown
 };

@@ -37,8 +37,10 @@ void TForm1::CreateMainMenu() {
   O1 = bar->addMenu(QStringLiteral("オプション(&O)"));
   CloseQuery1 = Item(O1, QStringLiteral("終了時に確認する(&Q)"));
   SaveStatus1 = Item(O1, QStringLiteral("終了時の状態を保存(&S)"));
+  UseArchive1 = Item(O1, QStringLiteral("見つからない時はアーカイブから取得(&W)"));
   CloseQuery1->setCheckable(true);
   SaveStatus1->setCheckable(true);
+  UseArchive1->setCheckable(true);
 
   Help1 = bar->addMenu(QStringLiteral("ヘルプ(&H)"));
   H1 = Item(Help1, QStringLiteral("ヘルプ表示(&H)"), QKeySequence(Qt::Key_F1));
@@ -97,6 +99,7 @@ void TForm1::CreatePopupMenus() {
 
 void TForm1::CreateDialogs() {
   OpenPictureDialog1.defaultSuffix = QStringLiteral("jpg");
+  OpenPictureDialog1.picturePreview = true;
   OpenPictureDialog1.filter =
       QStringLiteral("jpegファイル(*.jp*)|*.jp*|bmpファイル(*.bmp)|*.bmp|すべてのファイル(*.*)|*.*");
   SaveDialog1.defaultSuffix = QStringLiteral("jpg");

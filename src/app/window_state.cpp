@@ -1,5 +1,5 @@
 // The settings file as the main window reads it at start-up and writes it at
-// exit: the window placement, the two options, the start folder, the folder
+// exit: the window placement, the options, the start folder, the folder
 // pane, the tree's scroll position and the list's view style.
 #include <QAction>
 #include <QGuiApplication>
@@ -15,6 +15,7 @@
 #include "platform/paths.h"
 #include "platform/prompts.h"
 #include "platform/settings_location.h"
+#include "refetch/archive_client.h"
 #include "widgets/folder_tree.h"
 
 using namespace yuragi;
@@ -74,7 +75,10 @@ void TForm1::ReadSettings() {
 
   CloseQuery1->setChecked(ini.ReadBool(kOption, "CloseQuery", false));
   SaveStatus1->setChecked(ini.ReadBool(kOption, "SaveStatus", false));
-  startFolder_ = ini.ReadText(kOption, "InitialDir", FolderPart(ExecutablePath()));
+  // Off unless asked for: the archive learns which URLs are fetched.
+  UseArchive1->setChecked(ini.ReadBool(kOption, "UseArchive", false));
+  ArchivePrefix = QString::fromUtf8(ini.ReadText(kOption, "ArchivePrefix", kDefaultArchivePrefix));
+  startFolder_ = ini.ReadText(kOption, "InitialDir", DefaultStartFolder(ExecutablePath()));
   InitialFolder = startFolder_;
   const int pane = std::max(0, ini.ReadInteger(kOption, "FolderPaneWidth", width() / 3));
   Splitter1->setSizes({pane, std::max(0, width() - pane)});
@@ -134,6 +138,8 @@ void TForm1::WriteSettings() {
     if (FolderTree) TreeScrollPos = FolderTree->HorizontalPosition();
     ini.WriteBool(kOption, "CloseQuery", CloseQuery1->isChecked());
     ini.WriteBool(kOption, "SaveStatus", SaveStatus1->isChecked());
+    ini.WriteBool(kOption, "UseArchive", UseArchive1->isChecked());
+    ini.WriteText(kOption, "ArchivePrefix", ArchivePrefix.toUtf8());
     ini.WriteText(kOption, "InitialDir", CurrentFolderSetting());
     ini.WriteInteger(kOption, "FolderPaneWidth", paneShown_ ? Panel4->width() : paneWidth_);
     ini.WriteInteger(kOption, "ScrollPosX", TreeScrollPos);

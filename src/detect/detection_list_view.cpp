@@ -71,7 +71,6 @@ DetectionListView::DetectionListView(DetectionModel* model, QWidget* parent)
   details_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   connect(details_->header(), &QHeaderView::sectionClicked, this, &DetectionListView::ColumnClicked);
   list_->setTextElideMode(Qt::ElideLeft);
-  list_->setUniformItemSizes(true);
   addWidget(list_);
   addWidget(details_);
   // Refitting after every row made a long run quadratic; a few fits a
@@ -137,6 +136,9 @@ void DetectionListView::SetViewStyle(int style) {
       list_->setWordWrap(false);
       list_->setFlow(style == 1 ? QListView::LeftToRight : QListView::TopToBottom);
     }
+    // The list shows each path whole, as wide as it is; the grids of the
+    // other two styles give every cell one size anyway.
+    list_->setUniformItemSizes(style != 2);
     if (style == 1) {
       FitSmallIcons(0, model_->rowCount() - 1, true);
     } else if (Delegate(list_)->CellWidth() != 0) {

@@ -24,6 +24,7 @@ class DetectionModel : public QAbstractTableModel {
     QIcon icon;                       // thumbnail and small icon
     QString stateText;                // "途中まで (63%)", "後ろにデータ", "破損"
     double stateOrder = 0;            // sorts cut files by how much is there, then the others
+    JpegEnd state = JpegEnd::Cut;
   };
 
   // The text and sort key of the state column for a stream as the walk found it.

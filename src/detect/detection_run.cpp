@@ -50,6 +50,7 @@ class WindowScan final : public ScanWindow {
     entry.sizeText = FormatNumber(int64_t(row.size), NumberPattern::LeadingBlank);
     if (row.modified) entry.timeText = FormatFileTime(*row.modified);
     entry.stateText = DetectionModel::StateText(row.stream);
+    entry.state = row.stream.end;
     entry.stateOrder = DetectionModel::StateOrder(row.stream);
     entry.icon.addPixmap(form_.ImageList1.back());
     entry.icon.addPixmap(form_.ImageList3.back());
@@ -118,7 +119,7 @@ class RunScope {
 void TForm1::StartDetection() {
   // A second double-click while a run is going must not start a nested run,
   // nor may a run hold up a transfer, whose data would go unread meanwhile.
-  if (detectionRunning_ || downloadRunning_ || !FolderTree) return;
+  if (detectionRunning_ || downloadRunning_ || repairRun_ || !FolderTree) return;
   QByteArray folder = FolderTree->SelectedPath();
   if (folder.isEmpty()) return;
   if (!folder.endsWith('/')) folder += '/';

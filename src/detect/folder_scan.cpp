@@ -5,10 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
-
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -27,6 +35,175 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
+// What decoding one file without the end marker (or, for another format,
+// one not complete) gave. Unlisted: complete or not cut, nothing to show.
+struct Decoded {
+  enum Kind { Listed, Undecodable, Unlisted, Failed, Skipped } kind = Skipped;
+  DetectionRow row;
+};
+
+// A file the walk hands on to be decoded, with what its first bytes said.
+struct Candidate {
+  std::string path;
+  PictureFormat format = PictureFormat::Jpeg;
+  bool extensionMismatch = false;
+};
+
+// A PNG, GIF or WebP through its own test; its end goes where a JPEG's would.
+void CheckOtherFormat(const Candidate& file, const std::function<bool()>& keepGoing, Decoded& result) {
+  PictureCheckOptions options;
+  options.decodeComplete = false;  // only incomplete files are listed
+  options.keepGoing = keepGoing;
+  PictureCheck check;
+  CheckPictureFile(file.format, file.path, check, options);
+  if (check.end == PictureEnd::Complete) {
+    result.kind = Decoded::Unlisted;
+    return;
+  }
+  if (!check.decodes) {
+    result.kind = check.end == PictureEnd::Cut ? Decoded::Undecodable : Decoded::Unlisted;
+    return;
+  }
+  DetectionRow& row = result.row;
+  row.stream.end = JpegEndOf(check.end);
+  row.stream.present = check.present.value_or(1.0);
+  row.stream.trailingBytes = check.trailingBytes;
+  row.stream.trailingZero = check.trailingZero;
+  row.stream.warning = check.warning;
+  row.picture = std::move(check);
+  result.kind = Decoded::Listed;
+}
+
+// The one step per listed file that needs its picture: everything its row
+// holds is read here, on whichever thread decodes.
+Decoded DecodeFile(const Candidate& file, const std::function<bool()>& keepGoing) {
+  Decoded result;
+  result.row.path = file.path;
+  result.row.format = file.format;
+  result.row.extensionMismatch = file.extensionMismatch;
+  try {
+    if (file.format == PictureFormat::Jpeg) {
+      std::optional<RgbImage> thumbnail =
+          MakeThumbnail(file.path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing, &result.row.stream);
+      if (!thumbnail) {
+        result.kind = Decoded::Undecodable;
+        return result;
+      }
+      result.row.thumbnail = std::move(*thumbnail);
+      result.kind = Decoded::Listed;
+    } else {
+      CheckOtherFormat(file, keepGoing, result);
+      if (result.kind != Decoded::Listed) return result;
+    }
+    // Size and time from one look at the file, as FileSizeOf and
+    // ModificationTime would give them.
+    struct stat st {};
+    if (::stat(file.path.c_str(), &st) == 0) {
+      result.row.size = S_ISDIR(st.st_mode) ? 0 : uint64_t(st.st_size);
+      result.row.modified = st.st_mtim.tv_sec;
+    }
+  } catch (...) {
+    // One bad file never ends the walk.
+    result.kind = Decoded::Failed;
+  }
+  return result;
+}
+
+// Decodes on worker threads and gives the results back in the order the
+// files were handed in. Only the walk's thread calls it.
+class DecodePool {
+ public:
+  DecodePool(int threads, const std::atomic<bool>& cancel) : cancel_(cancel) {
+    try {
+      for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    } catch (...) {
+      Close();
+      throw;
+    }
+  }
+  DecodePool(const DecodePool&) = delete;
+  DecodePool& operator=(const DecodePool&) = delete;
+  ~DecodePool() { Close(); }
+
+  void Submit(const Candidate& file) {
+    auto slot = std::make_shared<Slot>();
+    slot->file = file;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      todo_.push_back(slot);
+    }
+    workReady_.notify_one();
+    // Last: a slot waited for is always one a worker will finish.
+    order_.push_back(std::move(slot));
+  }
+
+  size_t Pending() const { return order_.size(); }
+
+  // The oldest result, once it is in; nothing when none is waiting or,
+  // unless wait is set, the oldest is not done yet.
+  std::optional<Decoded> TakeOldest(bool wait) {
+    if (order_.empty()) return std::nullopt;
+    std::unique_lock<std::mutex> lock(mutex_);
+    Slot& oldest = *order_.front();
+    if (!oldest.done) {
+      if (!wait) return std::nullopt;
+      done_.wait(lock, [&] { return oldest.done; });
+    }
+    Decoded result = std::move(oldest.result);
+    lock.unlock();
+    order_.pop_front();
+    return result;
+  }
+
+ private:
+  void Close() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+    }
+    workReady_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+  }
+
+  struct Slot {
+    Candidate file;
+    Decoded result;
+    bool done = false;
+  };
+
+  void Work() {
+    const std::function<bool()> keepGoing = [this] { return !cancel_.load(std::memory_order_relaxed); };
+    for (;;) {
+      std::shared_ptr<Slot> slot;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        workReady_.wait(lock, [this] { return closing_ || !todo_.empty(); });
+        if (closing_) return;
+        slot = std::move(todo_.front());
+        todo_.pop_front();
+      }
+      // Once stopped, files not started yet are not read at all.
+      Decoded result = keepGoing() ? DecodeFile(slot->file, keepGoing) : Decoded{};
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slot->result = std::move(result);
+        slot->done = true;
+      }
+      done_.notify_all();
+    }
+  }
+
+  const std::atomic<bool>& cancel_;
+  std::deque<std::shared_ptr<Slot>> order_;  // the walk's side only
+  std::mutex mutex_;
+  std::condition_variable workReady_;
+  std::condition_variable done_;
+  std::deque<std::shared_ptr<Slot>> todo_;
+  bool closing_ = false;
+  std::vector<std::thread> workers_;
+};
+
 struct Entry {
   std::string name;
   unsigned char type;
@@ -34,8 +211,26 @@ struct Entry {
 
 class Walker {
  public:
-  Walker(ScanRun& run, ScanWindow& window) : run_(run), window_(window) {
+  // Threads are started for a folder only: a single file gains nothing
+  // from them, and many files named one by one would start them each time.
+  Walker(ScanRun& run, ScanWindow& window, bool threads) : run_(run), window_(window) {
     if (!run_.pseudoDevices) run_.pseudoDevices = PseudoFileSystemDevices();
+    try {
+      if (threads && run_.jobs > 1) pool_ = std::make_unique<DecodePool>(run_.jobs, run_.cancelRequested);
+    } catch (const std::system_error&) {
+      // No threads to be had: the walk decodes on its own.
+    }
+  }
+
+  // Hands the window what the decode threads still hold, in order; after a
+  // stop, up to the first file they did not start.
+  void Finish() {
+    if (!pool_) return;
+    while (pool_->Pending() > 0) {
+      std::optional<Decoded> decoded = pool_->TakeOldest(true);
+      if (decoded->kind == Decoded::Skipped) break;
+      Take(std::move(*decoded));
+    }
   }
 
   void Walk(std::string folder, bool root) {
@@ -119,7 +314,7 @@ class Walker {
 
   void Test(const std::string& path, const char* name) {
     if (run_.formats == kJpegOnly) {
-      if (IsJpegName(name) && !HasJpegEndMarker(path)) AddRow(path);
+      if (IsJpegName(name) && !HasJpegEndMarker(path)) AddRow({path, PictureFormat::Jpeg, false});
       return;
     }
     const PictureFormat named = PictureFormatOfName(name);
@@ -128,78 +323,45 @@ class Walker {
     // Too short or garbled to carry a signature: its name is all there is.
     if (format == PictureFormat::None) format = named;
     if ((run_.formats & FormatBit(format)) == 0) return;
-    if (format != PictureFormat::Jpeg) {
-      AddPictureRow(path, format, named != format);
-    } else if (!HasJpegEndMarker(path)) {
-      AddRow(path, named != format);
-    }
+    if (format == PictureFormat::Jpeg && HasJpegEndMarker(path)) return;
+    AddRow({path, format, named != format});
   }
 
-  void AddPictureRow(const std::string& path, PictureFormat format, bool mismatch) {
-    PictureCheckOptions options;
-    options.decodeComplete = false;  // only incomplete files are listed
-    options.keepGoing = [this] {
+  void AddRow(const Candidate& file) {
+    if (pool_) {
+      try {
+        pool_->Submit(file);
+      } catch (...) {
+        // One file that cannot be queued never ends the walk.
+      }
+      // A few files ahead per thread keep them busy; more would only hold
+      // thumbnails the window cannot show yet.
+      const size_t ahead = size_t(run_.jobs) * 4;
+      while (std::optional<Decoded> decoded = pool_->TakeOldest(pool_->Pending() > ahead)) {
+        Take(std::move(*decoded));
+      }
+      return;
+    }
+    // A big file keeps the window alive and the cancel button working.
+    const auto keepGoing = [this] {
       window_.ProcessMessages();
       return !run_.cancelRequested.load(std::memory_order_relaxed);
     };
-    PictureCheck check;
-    CheckPictureFile(format, path, check, options);
-    window_.ProcessMessages();
-    if (check.end == PictureEnd::Complete) return;
-    if (!check.decodes) {
-      if (run_.undecodable && check.end == PictureEnd::Cut) run_.undecodable->push_back(path);
-      return;
-    }
-    try {
-      DetectionRow row;
-      row.path = path;
-      row.size = FileSizeOf(path);
-      row.modified = ModificationTime(path);
-      row.format = format;
-      row.extensionMismatch = mismatch;
-      row.stream.end = JpegEndOf(check.end);
-      row.stream.present = check.present.value_or(1.0);
-      row.stream.trailingBytes = check.trailingBytes;
-      row.stream.trailingZero = check.trailingZero;
-      row.stream.warning = check.warning;
-      row.picture = std::move(check);
-      window_.AppendRow(std::move(row));
-    } catch (...) {
-      // One bad file never ends the walk.
-    }
+    Take(DecodeFile(file, keepGoing));
   }
 
-  void AddRow(const std::string& path, bool mismatch = false) {
-    try {
-      // A big file keeps the window alive and the cancel button working.
-      const auto keepGoing = [this] {
-        window_.ProcessMessages();
-        return !run_.cancelRequested.load(std::memory_order_relaxed);
-      };
-      JpegCheck stream;
-      std::optional<RgbImage> thumbnail =
-          MakeThumbnail(path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing, &stream);
-      if (!thumbnail) {
-        if (run_.undecodable) run_.undecodable->push_back(path);
-        window_.ProcessMessages();
-        return;
-      }
-      DetectionRow row;
-      row.path = path;
-      row.size = FileSizeOf(path);
-      row.modified = ModificationTime(path);
-      row.thumbnail = std::move(*thumbnail);
-      row.stream = std::move(stream);
-      row.extensionMismatch = mismatch;
-      window_.AppendRow(std::move(row));
-    } catch (...) {
-      // One bad file never ends the walk.
-      window_.ProcessMessages();
+  void Take(Decoded decoded) {
+    if (decoded.kind == Decoded::Listed) {
+      window_.AppendRow(std::move(decoded.row));
+      return;
     }
+    if (decoded.kind == Decoded::Undecodable && run_.undecodable) run_.undecodable->push_back(decoded.row.path);
+    window_.ProcessMessages();
   }
 
   ScanRun& run_;
   ScanWindow& window_;
+  std::unique_ptr<DecodePool> pool_;
 };
 
 }  // namespace
@@ -239,10 +401,16 @@ const char* StateWord(JpegEnd end) {
 }
 
 void ScanFolder(const std::string& folder, ScanRun& run, ScanWindow& window) {
-  Walker(run, window).Walk(folder, true);
+  Walker walker(run, window, true);
+  walker.Walk(folder, true);
+  walker.Finish();
 }
 
-void ScanFile(const std::string& path, ScanRun& run, ScanWindow& window) { Walker(run, window).TestFile(path); }
+void ScanFile(const std::string& path, ScanRun& run, ScanWindow& window) {
+  Walker(run, window, false).TestFile(path);
+}
+
+int DefaultScanJobs() { return std::max(1, int(std::thread::hardware_concurrency())); }
 
 QString ProgressText(int64_t rows, int64_t files) {
   return FormatNumber(rows) + FormatNumber(files, NumberPattern::OfTotal);

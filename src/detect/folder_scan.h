@@ -70,7 +70,15 @@ struct ScanRun {
   // names only; with others, every file named as a picture is tested as the
   // format its content's signature says, when that format is in the set.
   FormatSet formats = kJpegOnly;
+  // Threads that decode listed files while the walk goes on testing tails.
+  // 1: the walk decodes them itself and keeps the window alive meanwhile
+  // (the window's way). More: rows still reach the window in the walk's
+  // order and on the walk's thread, so what is listed does not change.
+  int jobs = 1;
 };
+
+// The number of cores, at least 1: the decode threads of a headless walk.
+int DefaultScanJobs();
 
 // Walks depth first in the file system's order. Holds no folder open while
 // it descends, enters no kernel pseudo file system (proc, sysfs, ...) and

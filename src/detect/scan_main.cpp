@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -16,8 +17,9 @@
 #include "detect/folder_scan.h"
 #include "detect/scan_report.h"
 #include "platform/file_info.h"
+#include "platform/path_kind.h"
 #include "platform/paths.h"
-#include "refetch/source_url.h"
+#include "refetch/recorded_url.h"
 
 using namespace yuragi;
 
@@ -28,7 +30,8 @@ std::atomic<bool> interrupted{false};
 void OnInterrupt(int) { interrupted.store(true); }
 
 constexpr char kHelp[] =
-    "Usage: yuragimaru-scan [--json] [--cut-only] [--formats LIST] FOLDER|FILE...\n"
+    "Usage: yuragimaru-scan [--json] [--cut-only] [--jobs N] [--formats LIST]\n"
+    "                       FOLDER|FILE...\n"
     "       yuragimaru-scan --url PATH...\n"
     "\n"
     "Walks each FOLDER as a detection run of yuragimaru does and lists every\n"
@@ -38,7 +41,7 @@ constexpr char kHelp[] =
     "\n"
     "Output, one line per listed file in walk order:\n"
     "  path TAB size in bytes TAB modification time (YYYY-MM-DD HH:MM:SS, local)\n"
-    "  TAB assumed source URL\n"
+    "  TAB source URL\n"
     "  The path is printed as given plus the names found below it, with its\n"
     "  bytes as they are (names need not be UTF-8); in the path and the URL a\n"
     "  TAB, newline, carriage return and backslash are written as \\t, \\n,\n"
@@ -46,8 +49,11 @@ constexpr char kHelp[] =
     "  --json   one JSON object per line instead, with the keys path, size,\n"
     "           mtime (null when unreadable), url (the readable URL) and\n"
     "           request_url (the URL as it is requested, percent-encoded,\n"
-    "           ready for curl). A path that is not UTF-8 shows U+FFFD in\n"
-    "           path and has its exact bytes in path_base64.\n"
+    "           ready for curl), url_source (xattr, httrack, zone or folder),\n"
+    "           folder_url (the folder rule's URL) and, when a record was\n"
+    "           there but could not be used, url_note. A path that is not\n"
+    "           UTF-8 shows U+FFFD in path and has its exact bytes in\n"
+    "           path_base64.\n"
     "           Also state: cut, trailing (complete, with data after the end\n"
     "           marker) or damaged (complete length, corrupt data); present,\n"
     "           the share of rows from real data (cut; of the last scan read\n"
@@ -63,6 +69,9 @@ constexpr char kHelp[] =
     "           is then 1.000: browsers show it whole); a cut animated WebP\n"
     "           has frames instead of present.\n"
     "  --cut-only  list only cut files\n"
+    "  --jobs N decode the cut files found below a FOLDER on N threads while\n"
+    "           the walk goes on (default: the number of cores); the output is\n"
+    "           the same for every N\n"
     "  --formats LIST  the formats tested, comma-separated: jpeg (the\n"
     "           default), png, gif, webp, or all. With any but jpeg alone,\n"
     "           every file named .jpg, .jpeg, .png, .gif or .webp is tested as\n"
@@ -73,24 +82,35 @@ constexpr char kHelp[] =
     "           damaged on a bad chunk CRC, an unknown block or a decoder\n"
     "           error. It is listed when libpng, giflib or libwebp decodes its\n"
     "           header and at least one row.\n"
-    "  --url    print the assumed source URL of each PATH, one per line; the\n"
-    "           file system is not touched\n"
+    "  --url    print the source URL of each PATH, one per line, as the\n"
+    "           scan would\n"
     "  --help   this text\n"
     "  --version the version\n"
     "\n"
-    "The URL is built from the absolute path: a relative path is taken from\n"
-    "the working folder, with \"./\" and \"..\" resolved. Bytes of a name that\n"
-    "are not UTF-8 appear in the URL as %HH.\n"
+    "The URL is the one the file or its mirror recorded, first found of:\n"
+    "the extended attribute user.xdg.origin.url (wget --xattr, curl --xattr,\n"
+    "browsers), the HTTrack cache (hts-cache/new.zip, else new.txt) of the\n"
+    "nearest folder above holding one, the Windows download mark\n"
+    "(Zone.Identifier's HostUrl: attribute user.Zone.Identifier or\n"
+    "user.DosStream.Zone.Identifier:$DATA, or a file NAME:Zone.Identifier).\n"
+    "Else it is built from the absolute path: the first folder whose name\n"
+    "holds a dot is the host; a relative path is taken from the working\n"
+    "folder, with \"./\" and \"..\" resolved. Bytes of a name that are not\n"
+    "UTF-8 appear in the URL as %HH.\n"
     "\n"
     "Standard error shows the count of listed and visited files, rewritten in\n"
     "place while it is a terminal, and at the end the result as the window's\n"
     "status bar shows it (for example \"2 / 5 検出しました\"). Ctrl-C stops\n"
     "the walk; what was found so far is still printed, followed by a line\n"
     "saying that the walk was interrupted. A folder that cannot be entered\n"
-    "is named on standard error, and the walk goes on.\n"
+    "is named on standard error, and the walk goes on; the last line then\n"
+    "counts them (\"（開けないフォルダ 2）\"). A path that is neither a\n"
+    "folder nor a regular file (a pipe, a device, a socket, a link loop) is\n"
+    "named with what it is.\n"
     "\n"
     "Exit status: 0 nothing listed, 1 at least one file listed,\n"
-    "2 usage error or a path that does not exist, 130 interrupted by Ctrl-C\n"
+    "2 usage error or a path that is not a folder or a regular file, 130\n"
+    "interrupted by Ctrl-C\n"
     "(the list is then incomplete).\n";
 
 class ConsoleScan final : public ScanWindow {
@@ -103,7 +123,7 @@ class ConsoleScan final : public ScanWindow {
   void AppendRow(DetectionRow row) override {
     if (cutOnly && row.stream.end != JpegEnd::Cut) return;
     ++rows_;
-    const std::string line = ReportLine(row, json_, workingFolder_);
+    const std::string line = ReportLine(row, json_, workingFolder_, records_);
     ClearProgress();
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
@@ -138,6 +158,7 @@ class ConsoleScan final : public ScanWindow {
   bool json_;
   bool terminal_;
   QByteArray workingFolder_;
+  UrlRecords records_;
   bool progressShown_ = false;
   int64_t rows_ = 0;
   QElapsedTimer clock_;
@@ -156,6 +177,7 @@ int main(int argc, char** argv) {
   bool urls = false;
   bool cutOnly = false;
   FormatSet formats = kJpegOnly;
+  int jobs = DefaultScanJobs();
   std::vector<std::string> operands;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
@@ -179,6 +201,11 @@ int main(int argc, char** argv) {
       const std::optional<FormatSet> set = ParseFormatList(list, &error);
       if (!set) return Usage(error.c_str());
       formats = *set;
+    } else if (options && std::strcmp(arg, "--jobs") == 0) {
+      char* end = nullptr;
+      const long n = i + 1 < argc ? std::strtol(argv[++i], &end, 10) : 0;
+      if (!end || *end != '\0' || n < 1 || n > 256) return Usage("--jobs takes a number from 1 to 256");
+      jobs = int(n);
     } else if (options && std::strcmp(arg, "--url") == 0) {
       urls = true;
     } else if (options && arg[0] == '-' && arg[1] != '\0') {
@@ -191,15 +218,17 @@ int main(int argc, char** argv) {
   const QByteArray workingFolder = WorkingFolder();
   if (urls) {
     if (json) return Usage("--url and --json do not go together");
+    UrlRecords records;
     for (const std::string& path : operands) {
-      const QString url = SourceUrlOfPath(ResolvedPath(QByteArray::fromStdString(path), workingFolder));
+      const QString url = records.Lookup(ResolvedPath(QByteArray::fromStdString(path), workingFolder)).url;
       std::printf("%s\n", TsvField(url.toUtf8().toStdString()).c_str());
     }
     return 0;
   }
   for (const std::string& operand : operands) {
     if (!IsFolder(operand) && !IsRegularFile(operand)) {
-      std::fprintf(stderr, "yuragimaru-scan: %s: no such folder or file\n", operand.c_str());
+      std::fprintf(stderr, "yuragimaru-scan: %s: %s: only folders and regular files are walked\n", operand.c_str(),
+                   PathKindText(operand).c_str());
       return 2;
     }
   }
@@ -213,6 +242,7 @@ int main(int argc, char** argv) {
   console.cutOnly = cutOnly;
   ScanRun run(interrupted);
   run.formats = formats;
+  run.jobs = jobs;
   for (const std::string& operand : operands) {
     if (interrupted.load()) break;
     if (IsFolder(operand)) {
@@ -222,7 +252,8 @@ int main(int argc, char** argv) {
     }
   }
   console.ClearProgress();
-  std::fprintf(stderr, "%s\n", FinalText(console.RowCount(), run.fileCount).toLocal8Bit().constData());
+  const QString final = FinalText(console.RowCount(), run.fileCount) + UnreadableFoldersText(run.unreadableFolders);
+  std::fprintf(stderr, "%s\n", final.toLocal8Bit().constData());
   if (interrupted.load()) {
     // A script must be able to tell a partial list from a complete one.
     std::fputs("yuragimaru-scan: interrupted: the walk did not finish, the list is incomplete\n", stderr);

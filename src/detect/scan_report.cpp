@@ -5,7 +5,7 @@
 #include "platform/paths.h"
 #include "platform/time_format.h"
 #include "refetch/download.h"
-#include "refetch/source_url.h"
+#include "refetch/recorded_url.h"
 
 namespace yuragi {
 
@@ -63,17 +63,20 @@ std::string TsvField(const std::string& bytes) {
   return out;
 }
 
-std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& workingFolder) {
+std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& workingFolder, UrlRecords& records) {
   const std::string mtime = row.modified ? FormatIsoLocal(*row.modified).toStdString() : std::string();
   const QByteArray path = QByteArray::fromStdString(row.path);
-  const QString urlText = SourceUrlOfPath(ResolvedPath(path, workingFolder));
-  const std::string url = urlText.toUtf8().toStdString();
+  const SourceUrl source = records.Lookup(ResolvedPath(path, workingFolder));
+  const std::string url = source.url.toUtf8().toStdString();
   const std::string size = std::to_string(row.size);
   if (!json) return TsvField(row.path) + '\t' + size + '\t' + mtime + '\t' + TsvField(url) + '\n';
   std::string line = "{\"path\":" + JsonString(row.path);
   if (!IsUtf8(path)) line += ",\"path_base64\":\"" + path.toBase64().toStdString() + '"';
   return line + ",\"size\":" + size + ",\"mtime\":" + (row.modified ? JsonString(mtime) : std::string("null")) +
-         ",\"url\":" + JsonString(url) + ",\"request_url\":" + JsonString(WireUrl(urlText)) +
+         ",\"url\":" + JsonString(url) + ",\"request_url\":" + JsonString(source.request) +
+         ",\"url_source\":\"" + UrlSourceName(source.source) + "\",\"folder_url\":" +
+         JsonString(source.folderUrl.toUtf8().toStdString()) +
+         (source.note.empty() ? std::string() : ",\"url_note\":" + JsonString(source.note)) +
          ",\"format\":\"" + PictureFormatWord(row.format) + "\",\"extension_mismatch\":" +
          (row.extensionMismatch ? "true" : "false") +
          (row.format == PictureFormat::Jpeg ? StateFields(row.stream) : PictureStateFields(row.picture, row.format)) +

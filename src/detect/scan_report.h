@@ -15,9 +15,12 @@ std::string JsonString(const std::string& bytes);
 // CR and backslash written as \t, \n, \r and \\ so a line stays one record.
 std::string TsvField(const std::string& bytes);
 
+class UrlRecords;
+
 // One line of yuragimaru-scan's output (with its "\n"), TAB-separated or
-// JSON. The URL is built from the path resolved against workingFolder.
-std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& workingFolder);
+// JSON. The URL is what the file or its mirror recorded, else the folder
+// rule's, for the path resolved against workingFolder.
+std::string ReportLine(const DetectionRow& row, bool json, const QByteArray& workingFolder, UrlRecords& records);
 
 // The JSON keys that say how a listed file ends, each with its leading
 // comma: state, present and scans (cut), trailing_bytes and trailing_zero

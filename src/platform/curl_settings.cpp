@@ -35,4 +35,14 @@ CURLcode ApplyRequestSettings(CURL* easy, curl_slist* noCacheHeaders, long conne
   return code;
 }
 
+std::string TransferErrorText(CURLcode code, const char* errorBuffer, bool headerEnded) {
+  if (code == CURLE_OUT_OF_MEMORY && !headerEnded) {
+    return "the server's response header is too large (a line of it over " +
+           std::to_string(CURL_MAX_HTTP_HEADER / 1024) + " KB)";
+  }
+  if (errorBuffer && errorBuffer[0]) return errorBuffer;
+  const char* text = curl_easy_strerror(code);
+  return text ? text : "transfer failed";
+}
+
 }  // namespace yuragi

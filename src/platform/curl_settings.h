@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <memory>
+#include <string>
 
 namespace yuragi {
 
@@ -30,5 +31,11 @@ CurlList NoCacheHeaders();
 // and the connect time-out; a proxy's CONNECT answer is kept from the
 // header callback. The first option libcurl refused, or CURLE_OK.
 CURLcode ApplyRequestSettings(CURL* easy, curl_slist* noCacheHeaders, long connectTimeoutSeconds);
+
+// The reason a transfer ended with code: libcurl's error buffer when it has
+// one, else its text for code, except that a response header line beyond
+// libcurl's limit, which it reports as "Out of memory", is called what it
+// is while the header block had not ended.
+std::string TransferErrorText(CURLcode code, const char* errorBuffer, bool headerEnded);
 
 }  // namespace yuragi

@@ -12,6 +12,7 @@ struct FileDialogSpec {
   QString initialFolder;
   bool confirmOverwrite = false;
   bool confirmCreate = false;
+  bool picturePreview = false;  // a preview of the chosen picture beside the list
 };
 
 // "jpegファイル(*.jp*)|*.jpg;*.jpeg" -> the toolkit's "desc (patterns)" list.

@@ -5,6 +5,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace yuragi {
 
@@ -21,6 +24,10 @@ struct HttpError {
 
 struct HttpOptions {
   uint64_t maxBodyBytes = kDefaultBodyCap;
+  std::string userAgent;  // empty: "Quistrelle"
+  // A transfer slower than stallBytesPerSecond for stallSeconds is given up.
+  long stallSeconds = 60;
+  long stallBytesPerSecond = 1;
 };
 
 // One GET, shaped like the calls the download relies on: open and wait for
@@ -53,6 +60,8 @@ class HttpRequest {
   long Read(char* buffer, size_t max, const Step& wait, const Check& cancelled);
 
   long ResponseCode() const;
+  // A header of the final response ("Retry-After"), empty when it has none.
+  std::string Header(std::string_view name) const;
   const HttpError& Error() const;
 
   struct State;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/http_client.h"
+#include "platform/curl_settings.h"
 #include "platform/http_header_lines.h"
 
 namespace yuragi {
@@ -62,6 +63,7 @@ struct HttpRequest::State {
   uint64_t received = 0;
   uint64_t cap = kDefaultBodyCap;
   HeaderBlocks headerBlocks;
+  std::vector<std::pair<std::string, std::string>> fields;  // of the response block now arriving
   bool paused = false;
   bool headersDone = false;
   bool done = false;
@@ -114,7 +116,13 @@ struct HttpRequest::State {
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* state = static_cast<State*>(self);
     const size_t bytes = size * count;
-    if (state->headerBlocks.Take(std::string_view(data, bytes))) state->headersDone = true;
+    const std::string_view line(data, bytes);
+    if (StatusLineCode(line) > 0) {
+      state->fields.clear();
+    } else if (const auto field = SplitHeaderLine(line)) {
+      state->fields.emplace_back(field->name, field->value);
+    }
+    if (state->headerBlocks.Take(line)) state->headersDone = true;
     return bytes;
   }
 
@@ -131,7 +139,7 @@ struct HttpRequest::State {
       }
     }
     if (done) {
-      if (result != CURLE_OK && error.code == 0) error = ErrorOf(result);
+      if (result != CURLE_OK && error.code == 0) error = HttpError{int(result), TransferErrorText(result, nullptr, headersDone)};
       return;
     }
     if (!headersDone || Buffered() == 0) {
@@ -203,7 +211,7 @@ std::unique_ptr<HttpRequest> HttpRequest::Open(const std::string& url, const Ste
   if (!list) return fail(ErrorOf(CURLE_OUT_OF_MEMORY));
   Options set(easy);
   set.Set(CURLOPT_URL, url.c_str())
-      .Set(CURLOPT_USERAGENT, "Quistrelle")
+      .Set(CURLOPT_USERAGENT, options.userAgent.empty() ? "Quistrelle" : options.userAgent.c_str())
       .Set(CURLOPT_HTTPHEADER, list)
       .Set(CURLOPT_FOLLOWLOCATION, 1L)
       .Set(CURLOPT_MAXREDIRS, 10L)
@@ -212,8 +220,8 @@ std::unique_ptr<HttpRequest> HttpRequest::Open(const std::string& url, const Ste
       .Set(CURLOPT_CONNECTTIMEOUT, 30L)
       // A server that takes the connection and then says nothing is given
       // up after a minute rather than waited for forever.
-      .Set(CURLOPT_LOW_SPEED_LIMIT, 1L)
-      .Set(CURLOPT_LOW_SPEED_TIME, 60L)
+      .Set(CURLOPT_LOW_SPEED_LIMIT, options.stallBytesPerSecond)
+      .Set(CURLOPT_LOW_SPEED_TIME, options.stallSeconds)
       .Set(CURLOPT_NOSIGNAL, 1L)
       .Set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L)
       .Set(CURLOPT_BUFFERSIZE, 512L * 1024)
@@ -273,6 +281,13 @@ long HttpRequest::ResponseCode() const {
   long code = 0;
   if (curl_easy_getinfo(state_->easy.get(), CURLINFO_RESPONSE_CODE, &code) != CURLE_OK) return 0;
   return code;
+}
+
+std::string HttpRequest::Header(std::string_view name) const {
+  for (const auto& [field, value] : state_->fields) {
+    if (HeaderNameIs(field, name)) return value;
+  }
+  return {};
 }
 
 const HttpError& HttpRequest::Error() const { return state_->error; }

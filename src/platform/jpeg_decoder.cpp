@@ -295,14 +295,18 @@ bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink&
 
   sink.Begin(int(cinfo.output_width), int(cinfo.output_height));
   const bool direct = cinfo.out_color_space == JCS_RGB;
-  s.row.resize(size_t(cinfo.output_width) * size_t(cinfo.output_components));
+  // Rows start one byte past an aligned address: libjpeg-turbo writes aligned
+  // rows with non-temporal stores, which push them out of the cache just
+  // before the sink reads them.
+  s.row.resize(size_t(cinfo.output_width) * size_t(cinfo.output_components) + 1);
+  uint8_t* const row = s.row.data() + 1;
   if (!direct) s.rgb.resize(size_t(cinfo.output_width) * 3);
   while (cinfo.output_scanline < cinfo.output_height) {
     const int y = int(cinfo.output_scanline);
-    JSAMPROW rowPointer = s.row.data();
+    JSAMPROW rowPointer = row;
     if (jpeg_read_scanlines(&cinfo, &rowPointer, 1) != 1) break;
-    if (!direct) ConvertRow(cinfo, s.row.data(), s.rgb.data());
-    sink.Row(y, direct ? s.row.data() : s.rgb.data());
+    if (!direct) ConvertRow(cinfo, row, s.rgb.data());
+    sink.Row(y, direct ? row : s.rgb.data());
   }
   // No jpeg_finish_decompress. When asked, the markers after the picture
   // are read up to its end-of-image marker and never past it, so whatever

@@ -46,6 +46,9 @@ bool WriteNewFile(const QByteArray& path, const QByteArray& bytes, QString* erro
 struct SaveOptions {
   // When set, the path must still hold what it held then (see FileIdentity).
   const FileIdentity* expected = nullptr;
+  // When set, the old file must still hold exactly these bytes, looked at
+  // just before it is replaced (a difference is FileChange::Modified).
+  const std::string* expectedBytes = nullptr;
   // Where the complete new bytes wait when the file's own folder takes no
   // new file (a read-only folder holding a writable file).
   std::string spareFolder;
@@ -72,6 +75,17 @@ struct SaveResult {
 // saved over; a link to nothing is refused. The new bytes are complete on
 // disk before the old ones are touched; on failure the old file stays.
 SaveResult SaveOverFile(const std::string& path, const char* data, size_t size, const SaveOptions& options = {});
+
+// The same for the entry name in the open folder folderFd, which is never
+// left: a link at name is refused (FileChange::BecameLink) rather than
+// followed. options.expected, when set, is compared with what name holds.
+SaveResult SaveOverFileAt(int folderFd, const std::string& name, const char* data, size_t size,
+                          const SaveOptions& options = {});
+
+// The name a save's temporary file gets next to the file name: the name
+// itself with a marker and six random characters (a long name is cut and
+// a hash of it added, to stay within NAME_MAX).
+std::string SaveTempStem(const std::string& name);
 
 // SaveOverFile without an identity check, for callers with a text path.
 bool ReplaceFileAtomically(const QByteArray& path, const QByteArray& bytes, QString* error);

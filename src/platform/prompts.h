@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 #include "platform/file_filter.h"
@@ -20,6 +21,9 @@ class Prompts {
   virtual bool Question(QWidget* parent, const QString& caption, const QString& text) = 0;
   // The same, with No as the default button: Enter and Esc answer No.
   virtual bool CautiousQuestion(QWidget* parent, const QString& caption, const QString& text) = 0;
+  // A question with buttons of its own: the index of the one pressed, or -1
+  // when the box was closed (Esc). The first button is the default.
+  virtual int Choice(QWidget* parent, const QString& caption, const QString& text, const QStringList& buttons) = 0;
   // Error icon, OK.
   virtual void Error(QWidget* parent, const QString& caption, const QString& text) = 0;
   // The chosen path as DisplayPath shows it (PathFromText gives its bytes

@@ -2,9 +2,11 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 #include "platform/paths.h"
+#include "platform/picture_preview.h"
 #include "platform/prompts.h"
 
 namespace yuragi {
@@ -29,6 +31,17 @@ class DesktopPrompts final : public Prompts {
     return box.exec() == QMessageBox::Yes;
   }
 
+  int Choice(QWidget* parent, const QString& caption, const QString& text, const QStringList& buttons) override {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
+    QList<QAbstractButton*> made;
+    for (const QString& label : buttons) made << box.addButton(label, QMessageBox::AcceptRole);
+    QAbstractButton* cancel = box.addButton(QMessageBox::Cancel);
+    if (!made.isEmpty()) box.setDefaultButton(static_cast<QPushButton*>(made.first()));
+    box.setEscapeButton(cancel);
+    box.exec();
+    return int(made.indexOf(box.clickedButton()));
+  }
+
   void Error(QWidget* parent, const QString& caption, const QString& text) override {
     Box(parent, QMessageBox::Critical, caption, text);
   }
@@ -38,6 +51,7 @@ class DesktopPrompts final : public Prompts {
     Configure(dialog, spec);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    if (spec.picturePreview) AddPicturePreview(dialog);
     return dialog.exec() == QDialog::Accepted ? First(dialog) : QString();
   }
 

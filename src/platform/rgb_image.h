@@ -22,8 +22,9 @@ RgbImage ResizeSmooth(const RgbImage& source, int width, int height);
 
 // The same resampling fed one source row at a time, top first, so a
 // picture never needs to be held whole: memory follows the output size
-// (and a small table per source row), not the source's pixels. Rows that
-// never arrive count as black.
+// (and a few rows of output width), not the source's pixels. Each output
+// row is made as soon as its last source row is in. Rows that never
+// arrive count as black.
 class RowScaler {
  public:
   RowScaler(int sourceWidth, int sourceHeight, int width, int height);
@@ -33,28 +34,31 @@ class RowScaler {
   void AddRow(const uint8_t* rgb);
   RgbImage Finish();
 
- private:
-  struct Tap {
-    int first = 0;
-    std::vector<float> weights;
+  // The source positions and fixed-point weights behind each output
+  // position along one axis: every position gets the same number of
+  // weights (zeros where fewer are needed), so the inner loop has a fixed
+  // length and no branch to mispredict.
+  struct Axis {
+    int taps = 0;
+    std::vector<int> first;         // by output position
+    std::vector<uint16_t> weights;  // taps per output position, summing to 4096
+    std::vector<int> last;          // last source position with a weight
   };
-  struct Share {
-    int source;
-    int target;
-    float weight;
-  };
-  static std::vector<Tap> AxisTaps(int from, int to);
 
-  int sourceWidth_;
+ private:
+  void MakeRow(int target);
+
   int sourceHeight_;
   int width_;
   int height_;
   int nextRow_ = 0;
-  std::vector<Tap> columns_;
-  std::vector<Share> shares_;  // by source row
-  size_t nextShare_ = 0;
-  std::vector<float> scaledRow_;
-  std::vector<float> sums_;  // height x width x 3
+  int nextTarget_ = 0;
+  Axis columns_;
+  Axis rows_;
+  std::vector<uint64_t> packed_;  // the source row, channels spread apart
+  std::vector<uint16_t> recent_;  // the last rows_.taps source rows scaled across, 8 fraction bits
+  std::vector<uint32_t> sums_;    // one output row
+  RgbImage out_;
 };
 
 }  // namespace yuragi

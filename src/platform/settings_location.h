@@ -13,6 +13,12 @@ namespace yuragi {
 // when it has none, so a renamed copy keeps its own file.
 QByteArray SettingsFilePath(const QByteArray& executable);
 
+// The folder tree's start folder when the settings name none, with a
+// trailing "/": the executable's folder when the settings file lives beside
+// it, else (an installed program) the user's pictures folder as
+// xdg-user-dirs names it, else the home folder.
+QByteArray DefaultStartFolder(const QByteArray& executable);
+
 // $XDG_CONFIG_HOME, else ~/.config; with a trailing "/".
 QByteArray ConfigHome();
 

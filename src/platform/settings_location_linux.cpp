@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <cstdlib>
 
 #include "platform/settings_location.h"
@@ -25,7 +27,23 @@ bool IsSystemProgramFolder(const QByteArray& folder) {
   return false;
 }
 
+// A program unpacked into a folder of its own keeps its files there.
+bool KeepsFilesBeside(const QByteArray& folder) {
+  return !folder.isEmpty() && !IsSystemProgramFolder(folder) && ::access(folder.constData(), W_OK) == 0;
+}
+
 }  // namespace
+
+QByteArray DefaultStartFolder(const QByteArray& executable) {
+  const QByteArray folder = executable.left(executable.lastIndexOf('/') + 1);
+  if (KeepsFilesBeside(folder)) return folder;
+  // An installed program's folder holds no pictures: the user's own folders do.
+  for (const QString& candidate :
+       {QStandardPaths::writableLocation(QStandardPaths::PicturesLocation), QDir::homePath()}) {
+    if (!candidate.isEmpty() && QFileInfo(candidate).isDir()) return WithSlash(QFile::encodeName(candidate));
+  }
+  return folder;
+}
 
 QByteArray ConfigHome() {
   // The base directory rules: a relative value is invalid and ignored.
@@ -43,9 +61,7 @@ QByteArray SettingsFilePath(const QByteArray& executable) {
   const qsizetype dot = name.lastIndexOf('.');
   if (dot >= 0) name.truncate(dot);
   name += ".ini";
-  if (!folder.isEmpty() && !IsSystemProgramFolder(folder) && ::access(folder.constData(), W_OK) == 0) {
-    return folder + name;
-  }
+  if (KeepsFilesBeside(folder)) return folder + name;
   return ConfigHome() + "yuragimaru/" + name;
 }
 

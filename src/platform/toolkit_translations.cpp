@@ -14,4 +14,10 @@ std::unique_ptr<QTranslator> InstallToolkitTranslations(const QLocale& locale) {
   return translator;
 }
 
+std::unique_ptr<QTranslator> UseJapaneseThroughout() {
+  const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+  QLocale::setDefault(japanese);
+  return InstallToolkitTranslations(japanese);
+}
+
 }  // namespace yuragi

@@ -13,4 +13,10 @@ namespace yuragi {
 // Qt has none for that language.
 std::unique_ptr<QTranslator> InstallToolkitTranslations(const QLocale& locale);
 
+// The program speaks Japanese only: Japanese becomes the default locale (dates,
+// weekday names, numbers) and Qt's Japanese translations are installed,
+// whatever the system locale. Null when Qt has no Japanese translations;
+// the locale is set all the same.
+std::unique_ptr<QTranslator> UseJapaneseThroughout();
+
 }  // namespace yuragi

@@ -135,7 +135,11 @@ void TForm1::ReGetBtnClick() {
   StatusBar1->repaint();
 
   ReGetBtn->setEnabled(false);
-  const RunningFlag running(downloadRunning_, [this] { FinishPendingClose(); });
+  HoldControlsForTransfer(true);
+  const RunningFlag running(downloadRunning_, [this] {
+    HoldControlsForTransfer(false);
+    FinishPendingClose();
+  });
   // Once the user has asked to close, the transfer ends without boxes.
   const auto tell = [this](const QString& text) {
     if (!closePending_) prompts_.Message(this, ApplicationTitle, text);
@@ -156,7 +160,9 @@ void TForm1::ReGetBtnClick() {
     const auto waitForHeaders = [] { QCoreApplication::processEvents(); };
     HttpOptions options;
     options.maxBodyBytes = DownloadCap;
-    request = HttpRequest::Open(WireUrl(url), waitForHeaders, cancelled, &openError, options);
+    // A recorded URL keeps its own escapes, which the box's text cannot carry.
+    const bool recorded = !edit2Request_.empty() && Edit2->text() == edit2Recorded_;
+    request = HttpRequest::Open(recorded ? edit2Request_ : WireUrl(url), waitForHeaders, cancelled, &openError, options);
   }
   if (!request) CancelBtn0->hide();
   if (!request && openError.cancelled) {
@@ -170,6 +176,7 @@ void TForm1::ReGetBtnClick() {
     ReGetBtn->setEnabled(true);
     return;
   }
+  if (!request && ReGetFromArchive(url)) return;
   if (!request) {
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();
@@ -181,6 +188,7 @@ void TForm1::ReGetBtnClick() {
   if (const long status = request->ResponseCode(); status >= 400) {
     request.reset();
     CancelBtn0->hide();
+    if (ReGetFromArchive(url)) return;
     tell(MissingImage(status));
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();
@@ -234,8 +242,8 @@ void TForm1::ReGetBtnClick() {
     BrowseBtn->setFocus();
     const QString reason = QString::fromLocal8Bit(transfer.error.c_str());
     if (transfer.end == TransferEnd::ReadFailed) {
-      // The URL whole: cut at a ":" or "\\" as the original did, a port
-      // would leave "http:8080/...".
+      // The URL whole: cutting it at a ":" or "\\" would leave
+      // "http:8080/..." for a URL with a port.
       tell(url + QStringLiteral(" を取得できませんでした。0"));
     } else if (transfer.end == TransferEnd::TooLarge) {
       tell(QStringLiteral("画像を取得できませんでした。1\n受信したデータが上限の %1 を超えたため中止しました。")
@@ -271,7 +279,9 @@ void TForm1::ReGetBtnClick() {
       prompts_.Error(this, ApplicationTitle,
                      QStringLiteral("ファイル \"%1\" を作成できません。%2").arg(TempImagePath, reason));
     }
-  } else {
+  } else if (!CancelRequested && !ReGetFromArchive(url)) {
+    // A cancelled transfer ends early by the user's will: what arrived is
+    // no picture yet, which says nothing about the server.
     tell(MissingImage(404));
     StatusPanel1->setText(targetName + QStringLiteral(" が見つかりません"));
     BrowseBtn->setFocus();

@@ -16,6 +16,7 @@
 #include "platform/paths.h"
 #include "platform/picture_loader.h"
 #include "platform/prompts.h"
+#include "refetch/recorded_url.h"
 #include "refetch/source_url.h"
 
 using namespace yuragi;
@@ -41,7 +42,12 @@ QByteArray TForm1::Edit1Path() const {
 
 void TForm1::SetTarget() {
   const QByteArray path = Edit1Path();
-  Edit2->setText(SourceUrlOfPath(path));
+  SourceUrl source;
+  if (IsRegularFile(path.toStdString())) source = UrlRecords().Lookup(ResolvedPath(path, WorkingFolder()));
+  // Without a record the rule reads the path as the box holds it.
+  Edit2->setText(source.source == UrlSource::Folder ? SourceUrlOfPath(path) : source.url);
+  edit2Recorded_ = source.source == UrlSource::Folder ? QString() : source.url;
+  edit2Request_ = source.source == UrlSource::Folder ? std::string() : source.request;
   Edit2->setEnabled(true);
   SetFaceColour(Edit2, false);
   BrowseBtn->setEnabled(true);
@@ -54,7 +60,9 @@ void TForm1::SetTarget() {
     const QString name = DisplayPath(FileNamePart(path));
     if (!picture.isNull()) {
       Image1->SetPicture(picture);
-      StatusPanel1->setText(name + QStringLiteral(" をセットしました"));
+      StatusPanel1->setText(name + (source.source == UrlSource::Folder
+                                        ? QStringLiteral(" をセットしました")
+                                        : QStringLiteral(" をセットしました（記録された URL）")));
     } else {
       ShowPicture(Image1, false);
       StatusPanel1->setText(name + QStringLiteral(" は画像でない可能性があります"));

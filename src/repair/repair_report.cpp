@@ -12,6 +12,11 @@ namespace {
 
 std::string Number(uint64_t value) { return FormatNumber(int64_t(value)).toStdString(); }
 
+std::string Source(const ReportEntry& entry) {
+  if (entry.capture.empty()) return ",\"source\":\"origin\"";
+  return ",\"source\":\"archive\",\"capture\":" + JsonString(entry.capture);
+}
+
 }  // namespace
 
 const char* OutcomeWord(Outcome outcome) {
@@ -33,10 +38,12 @@ const char* OutcomeWord(Outcome outcome) {
     case Outcome::Damaged: return "damaged";
     case Outcome::TransferFailed: return "transfer-failed";
     case Outcome::TooLarge: return "too-large";
+    case Outcome::TooSlow: return "too-slow";
     case Outcome::SaveFailed: return "save-failed";
     case Outcome::Unreadable: return "unreadable";
     case Outcome::Interrupted: return "interrupted";
     case Outcome::NotStarted: return "not-started";
+    case Outcome::CannotEnter: return "cannot-enter";
   }
   return "unknown";
 }
@@ -55,9 +62,11 @@ std::string RepairLine(const ReportEntry& entry, bool json) {
     return TsvField(entry.path) + '\t' + TsvField(entry.url) + '\t' + OutcomeWord(entry.outcome) + '\t' + bytes +
            '\t' + detail + '\n';
   }
-  return "{\"path\":" + JsonString(entry.path) + ",\"url\":" + JsonString(entry.url) + ",\"outcome\":\"" +
+  return "{\"path\":" + JsonString(entry.path) + ",\"url\":" + JsonString(entry.url) +
+         (entry.urlSource.empty() ? std::string() : ",\"url_source\":" + JsonString(entry.urlSource)) +
+         ",\"outcome\":\"" +
          OutcomeWord(entry.outcome) + "\",\"bytes\":" + bytes + ",\"resumed\":" + (entry.resumed ? "true" : "false") +
-         ",\"saved\":" + std::to_string(entry.saved) + ",\"detail\":" + JsonString(entry.detail) + "}\n";
+         ",\"saved\":" + std::to_string(entry.saved) + ",\"detail\":" + JsonString(entry.detail) + Source(entry) + "}\n";
 }
 
 void Count(RepairTotals& totals, const ReportEntry& entry) {
@@ -76,11 +85,15 @@ void Count(RepairTotals& totals, const ReportEntry& entry) {
 }
 
 std::string SummaryText(const RepairTotals& totals) {
-  if (totals.found == 0) return FinalText(0, totals.visited).toStdString() + "\n";
-  if (totals.dryRun) return Number(uint64_t(totals.found - totals.notCut)) + " 件を取得します（試行のみ）\n";
+  const std::string folders = UnreadableFoldersText(totals.unreadableFolders).toStdString();
+  if (totals.found == 0) return FinalText(0, totals.visited).toStdString() + folders + "\n";
+  if (totals.dryRun) {
+    return Number(uint64_t(totals.found - totals.notCut)) + " 件を取得します（試行のみ）" + folders + "\n";
+  }
   std::string text = Number(uint64_t(totals.found)) + " 件中 " + Number(uint64_t(totals.repaired)) + " 件を修復しました";
   if (totals.closed > 0) text += "、" + Number(uint64_t(totals.closed)) + " 件を現状のまま補修しました";
   if (totals.notCut > 0) text += "、" + Number(uint64_t(totals.notCut)) + " 件は切れていませんでした";
+  text += folders;
   text += "\n受信 " + Number(totals.received) + " バイト";
   if (totals.saved > 0) text += "、範囲要求で " + Number(totals.saved) + " バイトを省きました";
   text += "\n";

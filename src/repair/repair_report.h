@@ -23,10 +23,12 @@ enum class Outcome {
   Damaged,         // not cut but damaged: not fetched
   TransferFailed,
   TooLarge,
+  TooSlow,         // below the minimum speed, or past its deadline
   SaveFailed,
   Unreadable,
   Interrupted,
   NotStarted,
+  CannotEnter,     // a folder the walk could not enter (reported, not counted as a file)
 };
 
 // The word in the report: "repaired", "changed", "http-error", ...
@@ -38,15 +40,18 @@ bool IsSettled(Outcome outcome);
 struct ReportEntry {
   std::string path;  // its bytes
   std::string url;
+  std::string urlSource;  // "xattr", "httrack", "zone" or "folder"
   Outcome outcome = Outcome::NotStarted;
   uint64_t bytes = 0;  // fetched over the wire
   bool resumed = false;
   bool cut = true;     // the file as listed was cut (not only trailing or damaged)
   uint64_t saved = 0;  // not fetched thanks to Range
   std::string detail;  // status, reason
+  std::string capture;  // the archive capture (YYYYMMDDhhmmss) it came from; empty: the origin
 };
 
-// path TAB url TAB outcome TAB bytes TAB detail, or one JSON object; with "\n".
+// path TAB url TAB outcome TAB bytes TAB detail, or one JSON object (with
+// "source" "origin" or "archive", and then "capture"); with "\n".
 std::string RepairLine(const ReportEntry& entry, bool json);
 
 struct RepairTotals {
@@ -58,6 +63,7 @@ struct RepairTotals {
   int64_t notCut = 0;  // complete or damaged, so left alone
   uint64_t received = 0;
   uint64_t saved = 0;
+  int64_t unreadableFolders = 0;
   bool dryRun = false;
 };
 

@@ -48,12 +48,18 @@ std::optional<ContentRange> ParseContentRange(std::string_view value) {
 }
 
 bool PartialFits(const std::string& local, uint64_t start, const ContentRange& range, const std::string& body) {
+  return PartialFits(local, start, range, std::string_view(body), body.size());
+}
+
+bool PartialFits(const std::string& local, uint64_t start, const ContentRange& range, std::string_view head,
+                 uint64_t bodySize) {
   const uint64_t localSize = local.size();
   if (start >= localSize || range.first != start) return false;
   if (range.total <= localSize || range.last + 1 != range.total) return false;
-  if (body.size() != range.total - range.first) return false;
+  if (bodySize != range.total - range.first) return false;
   const uint64_t overlap = localSize - start;
-  return body.compare(0, size_t(overlap), local, size_t(start), size_t(overlap)) == 0;
+  if (head.size() < overlap) return false;
+  return head.substr(0, size_t(overlap)) == std::string_view(local).substr(size_t(start), size_t(overlap));
 }
 
 }  // namespace yuragi

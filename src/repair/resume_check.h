@@ -27,5 +27,8 @@ std::optional<ContentRange> ParseContentRange(std::string_view value);
 // it starts where asked, runs to the end of a file larger than the local
 // one, and its first bytes equal the local file's last ones.
 bool PartialFits(const std::string& local, uint64_t start, const ContentRange& range, const std::string& body);
+// The same from the body's first bytes (at least the overlap) and its size.
+bool PartialFits(const std::string& local, uint64_t start, const ContentRange& range, std::string_view head,
+                 uint64_t bodySize);
 
 }  // namespace yuragi

@@ -3,7 +3,9 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QHelpEvent>
 #include <QScrollBar>
+#include <QToolTip>
 #include <algorithm>
 
 #include "platform/paths.h"
@@ -80,6 +82,21 @@ void FolderTree::mousePressEvent(QMouseEvent* event) {
     return;
   }
   QTreeView::mousePressEvent(event);
+}
+
+bool FolderTree::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && !toolTip().isEmpty()) {
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    if (index.isValid()) {
+      // A name cut by a narrow pane is seen whole; the hint is what a row
+      // does when double-clicked.
+      QToolTip::showText(help->globalPos(), index.data(Qt::ToolTipRole).toString() + QLatin1Char('\n') + toolTip(),
+                         viewport(), visualRect(index));
+      return true;
+    }
+  }
+  return QTreeView::viewportEvent(event);
 }
 
 void FolderTree::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -9,7 +9,8 @@ class NativeFolderModel;
 
 // A folder-only tree of the file system from "/" down, over the native
 // entries (names that are not UTF-8 included): no watching for changes,
-// selection shown when unfocused, a right click selects.
+// selection shown when unfocused, a right click selects. The tree's tool
+// tip is shown over every folder row, below the folder's name.
 class FolderTree : public QTreeView {
   Q_OBJECT
  public:
@@ -34,6 +35,7 @@ class FolderTree : public QTreeView {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
   void KeepWantedPosition();

@@ -12,7 +12,7 @@ namespace yuragi::testing {
 class ScriptedPrompts final : public Prompts {
  public:
   struct Shown {
-    QString kind;  // "message", "question", "cautious question", "error", "open", "save"
+    QString kind;  // "message", "question", "cautious question", "choice", "error", "open", "save"
     QString caption;
     QString text;
   };
@@ -33,6 +33,13 @@ class ScriptedPrompts final : public Prompts {
     const bool yes = answers.front();
     answers.pop_front();
     return yes;
+  }
+  int Choice(QWidget*, const QString& caption, const QString& text, const QStringList& buttons) override {
+    shown.push_back({"choice", caption, text + QStringLiteral("\n[") + buttons.join(QStringLiteral("|")) + "]"});
+    if (choices.empty()) return -1;
+    const int chosen = choices.front();
+    choices.pop_front();
+    return chosen;
   }
   void Error(QWidget*, const QString& caption, const QString& text) override {
     shown.push_back({"error", caption, text});
@@ -55,6 +62,7 @@ class ScriptedPrompts final : public Prompts {
   }
 
   std::deque<bool> answers;   // for questions: true = Yes
+  std::deque<int> choices;    // for choices: the button's index, -1 = closed
   std::deque<QString> files;  // for dialogs: empty = cancelled
   std::vector<Shown> shown;
   FileDialogSpec lastDialog;
