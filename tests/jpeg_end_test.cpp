@@ -126,7 +126,7 @@ TEST(JpegEnd, AFileWhoseEndCannotBeToldIsCutWithANote) {
   // Every row decodes, then a second scan where the picture has one: the
   // decoder stops with an error after the last row.
   std::vector<uint8_t> bytes = EncodeJpeg({160, 120, JpegKind::Baseline, 85, 6});
-  bytes.resize(bytes.size() - 2);
+  bytes.erase(bytes.end() - 2, bytes.end());  // the end marker
   const std::vector<uint8_t> scan = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00};
   bytes.insert(bytes.end(), scan.begin(), scan.end());
   bytes.resize(bytes.size() + 100, 0x55);
