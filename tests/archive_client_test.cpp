@@ -62,7 +62,7 @@ TEST(TimeMap, OfTenThousandCapturesTheNewestFiftyAreConsidered) {
   ArchiveServer archive;
   std::vector<ArchiveServer::Capture> list;
   for (int i = 0; i < 10000; ++i) {
-    char time[16];
+    char time[32];
     std::snprintf(time, sizeof time, "2%03d010100%02d%02d", i / 100, i % 100 / 60, i % 60);
     list.push_back({time, ""});
   }

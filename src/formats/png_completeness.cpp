@@ -155,6 +155,12 @@ void OnError(png_structp png, png_const_charp message) {
 void OnWarning(png_structp, png_const_charp) {}  // ancillary trouble does not make a picture unusable
 
 // Returns false when libpng stopped with an error (decode.message says why).
+// Out of DecodeRows: no C++ object may live in the frame libpng longjmps out of.
+[[gnu::noinline]] void RefuseSize(Decode& decode, png_uint_32 width, png_uint_32 height) {
+  decode.message = "picture too large (" + std::to_string(width) + " x " + std::to_string(height) + ")";
+  decode.stopped = true;
+}
+
 bool DecodeRows(Decode& decode, const PictureCheckOptions& options, PictureCheck& check) {
   if (setjmp(png_jmpbuf(decode.png))) return false;
   png_set_read_fn(decode.png, &decode, ReadData);
@@ -167,8 +173,7 @@ bool DecodeRows(Decode& decode, const PictureCheckOptions& options, PictureCheck
   check.height = int(height);
   const int64_t pixels = int64_t(width) * int64_t(height);
   if (pixels > options.limits.maxPixels || pixels > options.limits.maxDecodedPixels) {
-    decode.message = "picture too large (" + std::to_string(width) + " x " + std::to_string(height) + ")";
-    decode.stopped = true;
+    RefuseSize(decode, width, height);
     return false;
   }
   const bool interlaced = png_get_interlace_type(decode.png, decode.info) != PNG_INTERLACE_NONE;
