@@ -20,6 +20,8 @@ struct FileIdentity {
 };
 
 FileIdentity IdentifyFile(const std::string& path);
+// What name in the open folder is, without following a link (nor reading it).
+FileIdentity IdentifyFileAt(int folderFd, const std::string& name);
 
 // How the file at a path differs from what was read there.
 enum class FileChange {

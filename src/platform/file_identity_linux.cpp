@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -6,6 +7,19 @@
 #include "platform/file_identity.h"
 
 namespace yuragi {
+
+namespace {
+
+void TakeStat(FileIdentity& id, const struct stat& st) {
+  id.resolved = true;
+  id.device = uint64_t(st.st_dev);
+  id.inode = uint64_t(st.st_ino);
+  id.size = uint64_t(st.st_size);
+  id.modifiedSec = int64_t(st.st_mtim.tv_sec);
+  id.modifiedNsec = int64_t(st.st_mtim.tv_nsec);
+}
+
+}  // namespace
 
 FileIdentity IdentifyFile(const std::string& path) {
   FileIdentity id;
@@ -26,12 +40,20 @@ FileIdentity IdentifyFile(const std::string& path) {
     }
     if (::stat(path.c_str(), &st) != 0) return id;
   }
-  id.resolved = true;
-  id.device = uint64_t(st.st_dev);
-  id.inode = uint64_t(st.st_ino);
-  id.size = uint64_t(st.st_size);
-  id.modifiedSec = int64_t(st.st_mtim.tv_sec);
-  id.modifiedNsec = int64_t(st.st_mtim.tv_nsec);
+  TakeStat(id, st);
+  return id;
+}
+
+FileIdentity IdentifyFileAt(int folderFd, const std::string& name) {
+  FileIdentity id;
+  struct stat st {};
+  if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return id;
+  id.exists = true;
+  if (S_ISLNK(st.st_mode)) {
+    id.isLink = true;
+    return id;
+  }
+  TakeStat(id, st);
   return id;
 }
 

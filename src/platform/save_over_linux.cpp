@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/file_identity.h"
 #include "platform/output_file.h"
 #include "platform/unique_fd.h"
 
@@ -183,25 +184,6 @@ bool CopyAttributes(int from, int to) {
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// What name in the folder is, without following a link.
-FileIdentity IdentifyAt(int folderFd, const std::string& name) {
-  FileIdentity id;
-  struct stat st {};
-  if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return id;
-  id.exists = true;
-  if (S_ISLNK(st.st_mode)) {
-    id.isLink = true;
-    return id;
-  }
-  id.resolved = true;
-  id.device = uint64_t(st.st_dev);
-  id.inode = uint64_t(st.st_ino);
-  id.size = uint64_t(st.st_size);
-  id.modifiedSec = int64_t(st.st_mtim.tv_sec);
-  id.modifiedNsec = int64_t(st.st_mtim.tv_nsec);
-  return id;
-}
-
 class Saver {
  public:
   Saver(int folderFd, const std::string& name, const SaveOptions& options)
@@ -352,7 +334,7 @@ std::string SaveTempStem(const std::string& name) {
 SaveResult SaveOverFileAt(int folderFd, const std::string& name, const char* data, size_t size,
                           const SaveOptions& options) {
   Saver saver(folderFd, name, options);
-  const FileIdentity now = IdentifyAt(folderFd, name);
+  const FileIdentity now = IdentifyFileAt(folderFd, name);
   if (now.isLink) return saver.Changed(FileChange::BecameLink);
   if (options.expected) {
     const FileChange change = CompareIdentity(*options.expected, now);
