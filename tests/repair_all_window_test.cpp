@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "app/repair_all_run.h"
+#include "archive_server.h"
 #include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
 #include "jpeg_writer.h"
@@ -249,6 +250,32 @@ TEST_F(RepairAll, WithARowSelectedAsksWhetherTheSelectionOrTheWholeList) {
   EXPECT_EQ(f.StatusPanel1->text(), "1 件中 1 件を修復しました");
   ASSERT_EQ(f.ListModel->rowCount(), 1);
   EXPECT_NE(f.ListModel->At(0).path, chosen);
+}
+
+// With the archive option on, files the origin lost are looked for in the
+// archive after the transfers, beside the window: only a capture that
+// continues the cut file replaces it.
+TEST_F(RepairAll, WithTheArchiveOptionTheFilesTheOriginLostComeFromTheArchive) {
+  const QString kept = Place("/pics/kept.jpg", 7);
+  const QString lost = Place("/pics/lost.jpg", 8);
+  const auto text = [](const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); };
+  ArchiveServer archive;
+  archive.captures[server.Url("/pics/kept.jpg")] = {{"20190101000000", text(originals["/pics/kept.jpg"])}};
+  archive.captures[server.Url("/pics/lost.jpg")] = {
+      {"20200101000000", text(EncodeJpeg({96, 72, JpegKind::Baseline, 85, 42}))}};
+  const Bytes keptWhole = originals["/pics/kept.jpg"];
+  const Bytes lostCut = ReadFile(lost.toStdString());
+  originals.clear();  // the origin answers 404 to everything
+  TForm1& f = Listed();
+  ASSERT_EQ(f.ListModel->rowCount(), 2);
+  f.UseArchive1->setChecked(true);
+  f.ArchivePrefix = QString::fromStdString(archive.Prefix());
+  Command(f);
+  ASSERT_TRUE(Ended(f));
+  EXPECT_EQ(Outcomes(f), (std::map<QString, QString>{{kept, "修復しました"}, {lost, "見つかりません (404)"}}));
+  EXPECT_EQ(ReadFile(kept.toStdString()), keptWhole);
+  EXPECT_EQ(ReadFile(lost.toStdString()), lostCut);
+  EXPECT_EQ(f.StatusPanel1->text(), "2 件中 1 件を修復しました");
 }
 
 // 中止 once lets the running transfers end and starts nothing new; twice

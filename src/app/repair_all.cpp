@@ -127,6 +127,8 @@ void TForm1::RepairAllClick() {
   // Rows picked by hand are fetched whatever their state; the whole list
   // fetches only the cut ones, as yuragimaru-repair does.
   options.allListed = !rows.empty() && int(rows.size()) < all;
+  // The option of 再取得: files the origin failed are looked for there afterwards.
+  if (UseArchive1->isChecked()) options.archive.prefix = ArchivePrefix.toStdString();
   repairRun_ = std::make_unique<RepairAllRun>(this, std::move(chosen.files), options,
                                               std::move(chosen.complete));
   connect(repairRun_.get(), &RepairAllRun::Ended, this, [this] { RunHandler([this] { RepairAllEnded(); }); });

@@ -1,5 +1,7 @@
 #include "app/repair_all_run.h"
 
+#include <QMetaObject>
+#include <QThread>
 #include <QWidget>
 
 #include "app/fetch_engine_driver.h"
@@ -30,6 +32,11 @@ RepairAllRun::RepairAllRun(QWidget* window, std::vector<RepairCandidate> files, 
 }
 
 RepairAllRun::~RepairAllRun() {
+  if (archive_.joinable()) {
+    // Abandons the archive's request under way; the file stays as it was.
+    interrupts_.store(2);
+    archive_.join();
+  }
   // The driver lets go of the engine before the session ends it.
   driver_.reset();
   session_.reset();
@@ -38,15 +45,20 @@ RepairAllRun::~RepairAllRun() {
 
 bool RepairAllRun::Start(std::string* error) {
   RepairHooks hooks;
-  hooks.report = [this](const ReportEntry& entry) { Reported(entry); };
-  hooks.progress = [this](const FetchProgress& progress) { Progressed(progress, false); };
+  // The archive round reports from its own thread: what it says is handed
+  // to the window's loop, in order.
+  hooks.report = [this](const ReportEntry& entry) {
+    if (QThread::currentThread() == thread()) return Reported(entry);
+    QMetaObject::invokeMethod(this, [this, entry] { Reported(entry); }, Qt::QueuedConnection);
+  };
+  hooks.progress = [this](const FetchProgress& progress) {
+    if (QThread::currentThread() == thread()) return Progressed(progress, false);
+    QMetaObject::invokeMethod(this, [this, progress] { Progressed(progress, false); }, Qt::QueuedConnection);
+  };
+  hooks.interrupts = &interrupts_;
   session_ = std::make_unique<RepairSession>(files_, options_, std::move(hooks));
   driver_ = std::make_unique<FetchEngineDriver>(session_->Engine());
-  connect(driver_.get(), &FetchEngineDriver::Finished, this, [this] {
-    ended_ = true;
-    Progressed(last_, true);
-    emit Ended();
-  });
+  connect(driver_.get(), &FetchEngineDriver::Finished, this, &RepairAllRun::EngineFinished);
   shown_.start();
   FetchProgress start;
   start.total = files_.size();
@@ -57,9 +69,25 @@ bool RepairAllRun::Start(std::string* error) {
   return true;
 }
 
+void RepairAllRun::EngineFinished() {
+  if (session_->Finished()) return Finish();
+  archive_ = std::thread([this] {
+    session_->RunArchiveRound();
+    QMetaObject::invokeMethod(this, [this] { Finish(); }, Qt::QueuedConnection);
+  });
+}
+
+void RepairAllRun::Finish() {
+  if (archive_.joinable()) archive_.join();
+  ended_ = true;
+  Progressed(last_, true);
+  emit Ended();
+}
+
 void RepairAllRun::Stop() {
   if (ended_ || stopLevel_ >= 2) return;
   if (++stopLevel_ == 1) stoppedWith_ = InTransfer();
+  interrupts_.store(stopLevel_);
   if (dialog_) dialog_->SetStopLevel(stopLevel_);
   if (driver_) driver_->Interrupt(stopLevel_);
 }

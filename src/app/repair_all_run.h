@@ -3,9 +3,11 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "repair/repair_run.h"
@@ -43,6 +45,8 @@ class RepairAllRun : public QObject {
   void Ended();
 
  private:
+  void EngineFinished();
+  void Finish();
   void Reported(const ReportEntry& entry);
   void Progressed(const FetchProgress& progress, bool now);
   std::vector<size_t> InTransfer() const;
@@ -62,6 +66,10 @@ class RepairAllRun : public QObject {
   QElapsedTimer shown_;
   int stopLevel_ = 0;
   bool ended_ = false;
+  // The archive round after the transfers: one file after the other at one
+  // request a second, so it runs beside the window, never on its thread.
+  std::thread archive_;
+  std::atomic<int> interrupts_{0};
 };
 
 }  // namespace yuragi

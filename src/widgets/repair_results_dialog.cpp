@@ -26,7 +26,10 @@ QString Tsv(QString text) {
   return text;
 }
 
-QString HttpText(const std::string& status) {
+// detail starts with the status; what follows (the archive's answer, say)
+// is shown in the detail column.
+QString HttpText(const std::string& detail) {
+  const std::string status = detail.substr(0, detail.find_first_not_of("0123456789"));
   if (status == "404") return QStringLiteral("見つかりません (404)");
   if (status == "410") return QStringLiteral("削除されています (410)");
   if (status == "403" || status == "401") return QStringLiteral("拒否されました (%1)").arg(QString::fromStdString(status));
