@@ -133,4 +133,15 @@ std::vector<uint8_t> WithClaimedSize(std::vector<uint8_t> bytes, int width, int 
   return bytes;
 }
 
+std::vector<uint8_t> Padded(std::vector<uint8_t> jpeg, size_t wanted) {
+  std::vector<uint8_t> padding;
+  while (jpeg.size() + padding.size() + 4 < wanted) {
+    const size_t chunk = std::min<size_t>(65533, wanted - jpeg.size() - padding.size() - 4);
+    padding.insert(padding.end(), {0xFF, 0xE9, uint8_t((chunk + 2) >> 8), uint8_t((chunk + 2) & 0xFF)});
+    padding.insert(padding.end(), chunk, 0x5A);
+  }
+  jpeg.insert(jpeg.begin() + 2, padding.begin(), padding.end());
+  return jpeg;
+}
+
 }  // namespace yuragi::testing

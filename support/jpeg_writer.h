@@ -38,4 +38,8 @@ std::vector<uint8_t> Truncated(const std::vector<uint8_t>& bytes, size_t keep);
 // a huge announced picture.
 std::vector<uint8_t> WithClaimedSize(std::vector<uint8_t> bytes, int width, int height);
 
+// Grown to the wanted size with application segments after the start
+// marker: still a valid, complete picture.
+std::vector<uint8_t> Padded(std::vector<uint8_t> jpeg, size_t wanted);
+
 }  // namespace yuragi::testing

@@ -290,6 +290,7 @@ class Walker {
       if (run_.cancelRequested.load(std::memory_order_relaxed)) break;
       full.assign(folder).append(entry.name);
       if (IsFolderEntry(entry, full)) {
+        if (run_.mirrorFolders && entry.name == "hts-cache") run_.mirrorFolders->push_back(folder);
         Walk(full, false);
         window_.ProcessMessages();
         continue;

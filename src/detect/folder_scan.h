@@ -66,6 +66,9 @@ struct ScanRun {
   // When set, files without the end marker that do not decode at all (never
   // listed) are collected here.
   std::vector<std::string>* undecodable = nullptr;
+  // When set, every folder met that holds hts-cache/ (an HTTrack mirror),
+  // as the walk names it, with its trailing "/".
+  std::vector<std::string>* mirrorFolders = nullptr;
   // The formats tested. JPEG alone (the window's walk) tests .jpg/.jpeg
   // names only; with others, every file named as a picture is tested as the
   // format its content's signature says, when that format is in the set.

@@ -1,7 +1,6 @@
 #include "repair/httrack_short_files.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "detect/folder_scan.h"
 #include "platform/file_info.h"
@@ -17,32 +16,21 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The mirror folders below folder: those holding hts-cache/. Links to
-// folders are not followed, so the walk ends.
-std::vector<std::string> MirrorsBelow(const std::string& folder) {
-  namespace fs = std::filesystem;
-  std::vector<std::string> found;
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
-       !error && it != end; it.increment(error)) {
-    if (it->path().filename() != "hts-cache" || !it->is_directory(error)) continue;
-    found.push_back(it->path().parent_path().string());
-    it.disable_recursion_pending();
-  }
-  return found;
-}
-
 }  // namespace
 
-void AddShortHttrackFiles(const std::string& folder, HttrackCaches& caches, std::vector<RepairCandidate>& files) {
+void AddShortHttrackFiles(const std::string& folder, const std::vector<std::string>& mirrorsBelow,
+                          HttrackCaches& caches, std::vector<RepairCandidate>& files) {
   const std::string absolute = ResolvedPath(QByteArray::fromStdString(folder), WorkingFolder()).toStdString();
+  const std::string base = folder.ends_with('/') ? folder : folder + '/';
   std::vector<HttrackMirror*> mirrors;
   if (HttrackMirror* above = caches.MirrorOf(absolute)) mirrors.push_back(above);
-  for (const std::string& below : MirrorsBelow(absolute)) {
-    HttrackMirror* mirror = caches.MirrorOf(below);
+  for (const std::string& met : mirrorsBelow) {
+    // The walk names them below folder as given: the same place below absolute.
+    std::string below = absolute == "/" ? std::string() : absolute;
+    if (met.size() > base.size()) below += '/' + met.substr(base.size(), met.size() - base.size() - 1);
+    HttrackMirror* mirror = caches.MirrorOf(below.empty() ? "/" : below);
     if (mirror && mirror->Folder() != absolute) mirrors.push_back(mirror);
   }
-  const std::string base = folder.ends_with('/') ? folder : folder + '/';
   std::vector<RepairCandidate> found;
   for (HttrackMirror* mirror : mirrors) {
     // The mirror's files as paths below folder: "" or "sub/" in front of each record's own.

@@ -363,6 +363,8 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
     ScanRun run(stop);
     run.jobs = DefaultScanJobs();
     if (includeUndecodable) run.undecodable = &undecodable;
+    std::vector<std::string> mirrorsBelow;
+    run.mirrorFolders = &mirrorsBelow;
     run.formats = formats;
     Collector collector(found, folder, progress, run);
     ScanFolder(folder, run, collector);
@@ -376,7 +378,7 @@ FindResult FindCutFiles(const std::vector<std::string>& folders, bool includeUnd
       file.root = folder;
     }
     undecodable.clear();
-    if (!stop.load()) AddShortHttrackFiles(folder, caches, found.files);
+    if (!stop.load()) AddShortHttrackFiles(folder, mirrorsBelow, caches, found.files);
   }
   // Folders given twice, or links, can reach one file by two paths: it is
   // fetched and replaced once.
