@@ -11,7 +11,7 @@
 
 #include "detect/folder_scan.h"
 #include "jpeg_writer.h"
-#include "platform/jpeg_decoder.h"
+#include "formats/jpeg_decoder.h"
 
 using namespace yuragi;
 using namespace yuragi::testing;

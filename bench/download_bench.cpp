@@ -16,7 +16,7 @@
 #include "median_time.h"
 #include "app/main_window.h"
 #include "platform/http_client.h"
-#include "platform/number_format.h"
+#include "formats/number_format.h"
 #include "platform/output_file.h"
 #include "refetch/download.h"
 #include "scripted_prompts.h"

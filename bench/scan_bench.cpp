@@ -33,7 +33,7 @@
 #include "jpeg_writer.h"
 #include "picture_writer.h"
 #include "widgets/folder_tree.h"
-#include "platform/jpeg_decoder.h"
+#include "formats/jpeg_decoder.h"
 #include "scripted_prompts.h"
 
 using namespace yuragi;

@@ -4,7 +4,7 @@
 
 #include <QByteArray>
 
-#include "platform/ini_file.h"
+#include "formats/ini_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArray text(reinterpret_cast<const char*>(data), qsizetype(size));

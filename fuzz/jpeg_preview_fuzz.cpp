@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/jpeg_decoder.h"
+#include "formats/jpeg_decoder.h"
 
 namespace {
 

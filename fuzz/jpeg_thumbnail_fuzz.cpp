@@ -8,7 +8,7 @@
 
 #include "detect/end_marker.h"
 #include "detect/folder_scan.h"
-#include "platform/jpeg_decoder.h"
+#include "formats/jpeg_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool direct = yuragi::HasJpegEndMarker(data, size);

@@ -18,7 +18,7 @@
 
 #include "desktop_world.h"
 #include "jpeg_writer.h"
-#include "platform/desktop_shell.h"
+#include "desktop/shell_fallbacks.h"
 #include "platform/paths.h"
 #include "scripted_prompts.h"
 #include "widgets/open_with_chooser.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "app/window_placement.h"
-#include "platform/ini_file.h"
+#include "formats/ini_file.h"
 #include "platform/settings_location.h"
 #include "platform/paths.h"
 

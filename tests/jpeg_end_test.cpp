@@ -8,7 +8,7 @@
 #include <random>
 
 #include "jpeg_writer.h"
-#include "platform/jpeg_decoder.h"
+#include "formats/jpeg_decoder.h"
 
 using namespace yuragi;
 using namespace yuragi::testing;

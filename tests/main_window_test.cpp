@@ -17,7 +17,7 @@
 #include "widgets/folder_tree.h"
 #include "widgets/image_view.h"
 #include "platform/paths.h"
-#include "platform/time_format.h"
+#include "formats/time_format.h"
 #include "widgets/tab_bar.h"
 #include "window_fixture.h"
 

@@ -19,7 +19,7 @@
 #include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
 #include "jpeg_writer.h"
-#include "platform/ini_file.h"
+#include "formats/ini_file.h"
 #include "test_server.h"
 #include "widgets/folder_tree.h"
 #include "widgets/repair_progress_dialog.h"

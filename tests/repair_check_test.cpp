@@ -6,7 +6,7 @@
 #include "detect/end_marker.h"
 #include "detect/folder_scan.h"
 #include "jpeg_writer.h"
-#include "platform/jpeg_decoder.h"
+#include "formats/jpeg_decoder.h"
 #include "repair/repair_save.h"
 #include "repair/repair_url.h"
 #include "repair/repair_verify.h"

@@ -6,7 +6,7 @@
 #include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
 #include "jpeg_writer.h"
-#include "platform/jpeg_decoder.h"
+#include "formats/jpeg_decoder.h"
 #include "widgets/folder_tree.h"
 #include "window_fixture.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/rgb_image.h"
+#include "formats/rgb_image.h"
 
 using namespace yuragi;
 

@@ -17,7 +17,7 @@
 
 #include "detect/detection_list_view.h"
 #include "jpeg_writer.h"
-#include "platform/ini_file.h"
+#include "formats/ini_file.h"
 #include "platform/settings_location.h"
 #include "widgets/folder_tree.h"
 #include "window_fixture.h"

@@ -9,7 +9,7 @@
 
 #include "desktop_world.h"
 #include "jpeg_writer.h"
-#include "platform/desktop_shell.h"
+#include "desktop/shell_fallbacks.h"
 #include "scripted_prompts.h"
 
 using namespace yuragi;

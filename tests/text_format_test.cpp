@@ -10,9 +10,9 @@
 #include "byte_temp_dir.h"
 #include "jpeg_writer.h"
 #include "platform/file_filter.h"
-#include "platform/number_format.h"
+#include "formats/number_format.h"
 #include "platform/paths.h"
-#include "platform/time_format.h"
+#include "formats/time_format.h"
 
 using namespace yuragi;
 using yuragi::testing::ByteTempDir;

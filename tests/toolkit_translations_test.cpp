@@ -14,10 +14,11 @@
 #include <QTimer>
 #include <functional>
 
-#include "platform/number_format.h"
+#include "formats/number_format.h"
 #include "platform/prompts.h"
-#include "platform/time_format.h"
+#include "formats/time_format.h"
 #include "platform/toolkit_translations.h"
+#include "widgets/picture_loader.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ TEST(ToolkitTranslations, TheOpenPictureDialogPreviewsTheFileUnderTheCursor) {
   yuragi::FileDialogSpec spec;
   spec.filter = "jpegファイル(*.jp*)|*.jp*";
   spec.initialFolder = dir.path();
-  spec.picturePreview = true;
+  spec.picturePreview = yuragi::LoadPicture;
   QSize shown;
   QString size, cancel;
   int ticks = 0;

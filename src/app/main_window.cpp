@@ -23,7 +23,7 @@
 #include "app/repair_all_run.h"
 #include "detect/detection_list_view.h"
 #include "widgets/face_colour.h"
-#include "platform/desktop_shell.h"
+#include "desktop/shell_fallbacks.h"
 #include "platform/file_icons.h"
 #include "widgets/folder_tree.h"
 #include "widgets/image_view.h"
@@ -31,7 +31,7 @@
 #include "platform/prompts.h"
 #include "widgets/tab_bar.h"
 #include "platform/temp_dir.h"
-#include "platform/time_format.h"
+#include "formats/time_format.h"
 #include "widgets/window_font.h"
 
 using namespace yuragi;

@@ -15,7 +15,7 @@
 #include "app/main_window.h"
 #include "detect/detection_list_view.h"
 #include "detect/detection_model.h"
-#include "platform/time_format.h"
+#include "formats/time_format.h"
 #include "widgets/image_view.h"
 #include "widgets/tab_bar.h"
 

@@ -6,6 +6,7 @@
 
 #include "app/main_window.h"
 #include "detect/detection_list_view.h"
+#include "widgets/picture_loader.h"
 
 namespace {
 
@@ -99,7 +100,7 @@ void TForm1::CreatePopupMenus() {
 
 void TForm1::CreateDialogs() {
   OpenPictureDialog1.defaultSuffix = QStringLiteral("jpg");
-  OpenPictureDialog1.picturePreview = true;
+  OpenPictureDialog1.picturePreview = yuragi::LoadPicture;
   OpenPictureDialog1.filter =
       QStringLiteral("jpegファイル(*.jp*)|*.jp*|bmpファイル(*.bmp)|*.bmp|すべてのファイル(*.*)|*.*");
   SaveDialog1.defaultSuffix = QStringLiteral("jpg");

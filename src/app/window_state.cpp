@@ -11,7 +11,7 @@
 #include "app/globals.h"
 #include "app/main_window.h"
 #include "detect/detection_list_view.h"
-#include "platform/ini_file.h"
+#include "formats/ini_file.h"
 #include "platform/paths.h"
 #include "platform/prompts.h"
 #include "platform/settings_location.h"

@@ -1,5 +1,5 @@
 // Freedesktop launcher files: the text of the entry and its safe writing.
-#include <gio/gio.h>
+#include "platform/glib_owners.h"  // before Qt: its "signals" macro breaks GLib's headers
 
 #include "desktop/launcher_entry.h"
 
@@ -21,12 +21,6 @@ namespace {
 
 struct KeyFileDeleter {
   void operator()(GKeyFile* file) const { g_key_file_unref(file); }
-};
-struct GFreeDeleter {
-  void operator()(gchar* text) const { g_free(text); }
-};
-struct GObjectDeleter {
-  void operator()(gpointer object) const { g_object_unref(object); }
 };
 
 constexpr char kGroup[] = "Desktop Entry";
@@ -60,7 +54,7 @@ class PendingFile {
 
 // GVfs keeps these marks; without it the desktop has no such mark to set.
 void MarkTrusted(const QByteArray& path) {
-  std::unique_ptr<GFile, GObjectDeleter> file(g_file_new_for_path(path.constData()));
+  GObjectPtr<GFile> file(g_file_new_for_path(path.constData()));
   g_file_set_attribute_string(file.get(), "metadata::trusted", "true", G_FILE_QUERY_INFO_NONE, nullptr,
                               nullptr);
 }
@@ -129,7 +123,7 @@ QByteArray LauncherText(const QString& name, const QByteArray& executable, const
   g_key_file_set_boolean(file.get(), kGroup, "Terminal", FALSE);
   set("Categories", "Graphics;2DGraphics;RasterGraphics;");
   gsize length = 0;
-  std::unique_ptr<gchar, GFreeDeleter> data(g_key_file_to_data(file.get(), &length, nullptr));
+  GText data(g_key_file_to_data(file.get(), &length, nullptr));
   return QByteArray(data.get(), qsizetype(length));
 }
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/jpeg_decoder.h"
+#include "formats/jpeg_decoder.h"
 
 namespace yuragi {
 

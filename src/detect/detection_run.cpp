@@ -15,10 +15,10 @@
 #include "detect/fit_path.h"
 #include "detect/folder_scan.h"
 #include "widgets/folder_tree.h"
-#include "platform/number_format.h"
+#include "formats/number_format.h"
 #include "platform/paths.h"
-#include "platform/picture_loader.h"
-#include "platform/time_format.h"
+#include "widgets/picture_loader.h"
+#include "formats/time_format.h"
 
 using namespace yuragi;
 

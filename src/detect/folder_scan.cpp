@@ -21,19 +21,15 @@
 #include <vector>
 
 #include "detect/end_marker.h"
+#include "platform/dir_handle.h"
 #include "platform/file_info.h"
-#include "platform/jpeg_decoder.h"
-#include "platform/number_format.h"
+#include "formats/jpeg_decoder.h"
+#include "formats/number_format.h"
 #include "platform/pseudo_file_systems.h"
 
 namespace yuragi {
 
 namespace {
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 // What decoding one file without the end marker (or, for another format,
 // one not complete) gave. Unlisted: complete or not cut, nothing to show.

@@ -14,8 +14,8 @@
 
 #include "formats/picture_check.h"
 #include "formats/picture_format.h"
-#include "platform/jpeg_decoder.h"
-#include "platform/rgb_image.h"
+#include "formats/jpeg_decoder.h"
+#include "formats/rgb_image.h"
 
 namespace yuragi {
 

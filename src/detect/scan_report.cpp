@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "platform/paths.h"
-#include "platform/time_format.h"
+#include "formats/time_format.h"
 #include "refetch/download.h"
 #include "refetch/recorded_url.h"
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QWidget;
@@ -40,8 +41,25 @@ struct DesktopShellOptions {
   int busTimeoutMs = 10000;
 };
 
+// A program the user chose to open a file with: a desktop entry's id, or
+// else a program's path.
+struct ChosenApp {
+  QString desktopId;
+  QString program;
+};
+
+// The window's own dialogs, shown where no desktop service answered.
+struct DesktopShellFallbacks {
+  // Lets the user choose a program for the file; chosen is called with the
+  // choice, or never when the user cancels.
+  std::function<void(QWidget* parent, const QByteArray& path, std::function<void(const ChosenApp&)> chosen)> chooseApp;
+  // A modeless properties sheet of the file.
+  std::function<void(QWidget* parent, const QByteArray& path)> showProperties;
+};
+
 // The freedesktop implementation (GIO, portal and file manager over D-Bus);
 // its boxes go through prompts. The session bus is joined on first use.
-std::unique_ptr<DesktopShell> MakeDesktopShell(Prompts& prompts, DesktopShellOptions options = {});
+std::unique_ptr<DesktopShell> MakeFreedesktopShell(Prompts& prompts, DesktopShellFallbacks fallbacks,
+                                                   DesktopShellOptions options = {});
 
 }  // namespace yuragi

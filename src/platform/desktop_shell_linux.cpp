@@ -1,16 +1,13 @@
 // The desktop shell on freedesktop services: GIO for applications and the
-// trash, the portal and the file manager over the session bus, and our own
-// dialogs where no service offers one.
+// trash, the portal and the file manager over the session bus, and the
+// caller's dialogs where no service offers one.
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <QApplication>
 #include <QDBusConnection>
 #include <QFile>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QPointer>
-#include <QStyle>
 #include <QWidget>
 #include <atomic>
 
@@ -18,12 +15,9 @@
 #include "platform/paths.h"
 #include "platform/desktop_bus.h"
 #include "platform/desktop_shell.h"
-#include "platform/file_properties.h"
 #include "platform/prompts.h"
 #include "platform/trash.h"
 #include "platform/unique_fd.h"
-#include "widgets/open_with_chooser.h"
-#include "widgets/properties_dialog.h"
 
 namespace yuragi {
 namespace {
@@ -60,19 +54,13 @@ QString SessionBusAddress() {
   return {};
 }
 
-QIcon AppIcon(const std::string& icon) {
-  const QString text = QString::fromStdString(icon);
-  if (text.startsWith(QLatin1Char('/'))) return QIcon(text);
-  // Every row gets an icon, so the names line up.
-  const QIcon fallback = QIcon::fromTheme(QStringLiteral("application-x-executable"),
-                                          QApplication::style()->standardIcon(QStyle::SP_FileIcon));
-  return text.isEmpty() ? fallback : QIcon::fromTheme(text, fallback);
-}
-
 class LinuxDesktopShell : public DesktopShell {
  public:
-  LinuxDesktopShell(Prompts& prompts, DesktopShellOptions options)
-      : prompts_(prompts), options_(options), context_(std::make_unique<QObject>()) {}
+  LinuxDesktopShell(Prompts& prompts, DesktopShellFallbacks fallbacks, DesktopShellOptions options)
+      : prompts_(prompts),
+        fallbacks_(std::move(fallbacks)),
+        options_(options),
+        context_(std::make_unique<QObject>()) {}
 
   ~LinuxDesktopShell() override {
     context_.reset();  // no reply handler runs after this
@@ -174,41 +162,18 @@ class LinuxDesktopShell : public DesktopShell {
   }
 
   void ShowChooser(QWidget* parent, const QByteArray& path) {
-    std::vector<OpenWithChooser::Entry> entries;
-    for (const DesktopApp& app : AppsForType(ContentTypeOf(path.toStdString()))) {
-      entries.push_back({QString::fromStdString(app.id), QString::fromStdString(app.name), AppIcon(app.icon)});
-    }
     // The chooser may outlive this shell (it belongs to its parent window).
     QPointer<QObject> alive(context_.get());
-    auto browse = [this, alive, parent] {
-      if (!alive) return QString();
-      FileDialogSpec spec;
-      spec.filter = QStringLiteral("すべてのファイル(*)|*");
-      spec.initialFolder = QStringLiteral("/usr/bin");
-      return prompts_.OpenFile(parent, spec);
-    };
-    auto* chooser = new OpenWithChooser(parent, Shown(path), entries, browse);
     QPointer<QWidget> owner(parent);
-    QObject::connect(chooser, &OpenWithChooser::AppChosen, context_.get(), [this, owner, path](const QString& id) {
-      Launched(owner, Shown(path), LaunchApp(id.toStdString(), path.toStdString()));
+    fallbacks_.chooseApp(parent, path, [this, alive, owner, path](const ChosenApp& app) {
+      if (!alive) return;
+      Launched(owner, Shown(path),
+               app.desktopId.isEmpty() ? LaunchProgram(QFile::encodeName(app.program).toStdString(), path.toStdString())
+                                       : LaunchApp(app.desktopId.toStdString(), path.toStdString()));
     });
-    QObject::connect(chooser, &OpenWithChooser::ProgramChosen, context_.get(),
-                     [this, owner, path](const QString& program) {
-                       Launched(owner, Shown(path),
-                                LaunchProgram(QFile::encodeName(program).toStdString(), path.toStdString()));
-                     });
-    chooser->open();
   }
 
-  void ShowOwnProperties(QWidget* parent, const QByteArray& path) {
-    QString failure;
-    const auto properties = ReadFileProperties(path, &failure);
-    if (!properties) {
-      prompts_.Error(parent, ShellCaption(), QStringLiteral("%1 のプロパティを読めません。\n%2").arg(Shown(path), failure));
-      return;
-    }
-    ShowPropertiesDialog(parent, *properties);
-  }
+  void ShowOwnProperties(QWidget* parent, const QByteArray& path) { fallbacks_.showProperties(parent, path); }
 
   bool Missing(QWidget* parent, const QByteArray& path) {
     prompts_.Error(parent, ShellCaption(),
@@ -228,6 +193,7 @@ class LinuxDesktopShell : public DesktopShell {
   }
 
   Prompts& prompts_;
+  DesktopShellFallbacks fallbacks_;
   DesktopShellOptions options_;
   std::unique_ptr<QObject> context_;  // parent of pending bus calls and chooser hooks
   QString busName_;
@@ -235,8 +201,9 @@ class LinuxDesktopShell : public DesktopShell {
 
 }  // namespace
 
-std::unique_ptr<DesktopShell> MakeDesktopShell(Prompts& prompts, DesktopShellOptions options) {
-  return std::make_unique<LinuxDesktopShell>(prompts, options);
+std::unique_ptr<DesktopShell> MakeFreedesktopShell(Prompts& prompts, DesktopShellFallbacks fallbacks,
+                                                   DesktopShellOptions options) {
+  return std::make_unique<LinuxDesktopShell>(prompts, std::move(fallbacks), options);
 }
 
 }  // namespace yuragi

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+class QPixmap;
 
 namespace yuragi {
 
@@ -12,7 +15,9 @@ struct FileDialogSpec {
   QString initialFolder;
   bool confirmOverwrite = false;
   bool confirmCreate = false;
-  bool picturePreview = false;  // a preview of the chosen picture beside the list
+  // When set, a preview beside the list shows the file under the cursor as
+  // this loads it (a null pixmap: nothing to show).
+  QPixmap (*picturePreview)(const QByteArray& path) = nullptr;
 };
 
 // "jpegファイル(*.jp*)|*.jpg;*.jpeg" -> the toolkit's "desc (patterns)" list.

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/http_client.h"
-#include "platform/curl_settings.h"
+#include "platform/curl_setup.h"
 #include "platform/http_header_lines.h"
 
 namespace yuragi {
@@ -19,23 +19,6 @@ namespace {
 
 constexpr size_t kPauseAbove = 4u << 20;  // bytes held before the socket is left unread
 constexpr int kPollMs = 50;
-
-struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-struct MultiDeleter {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-};
-struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
-CURLcode GlobalInit() {
-  static std::once_flag once;
-  static CURLcode result = CURLE_OK;
-  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
-  return result;
-}
 
 HttpError ErrorOf(CURLcode code) {
   const char* text = curl_easy_strerror(code);
@@ -50,9 +33,9 @@ HttpError ErrorOf(CURLMcode code) {
 }  // namespace
 
 struct HttpRequest::State {
-  std::unique_ptr<CURLM, MultiDeleter> multi;
-  std::unique_ptr<CURL, EasyDeleter> easy;
-  std::unique_ptr<curl_slist, ListDeleter> headers;
+  CurlMulti multi;
+  CurlEasy easy;
+  CurlList headers;
   bool added = false;
   // Body bytes as curl handed them over, oldest first; bodyRead counts what
   // of the first chunk has been read already.
@@ -156,26 +139,6 @@ struct HttpRequest::State {
   }
 };
 
-namespace {
-
-// Sets every option, stopping at the first one refused.
-class Options {
- public:
-  explicit Options(CURL* easy) : easy_(easy) {}
-  template <typename T>
-  Options& Set(CURLoption option, T value) {
-    if (result_ == CURLE_OK) result_ = curl_easy_setopt(easy_, option, value);
-    return *this;
-  }
-  CURLcode Result() const { return result_; }
-
- private:
-  CURL* easy_;
-  CURLcode result_ = CURLE_OK;
-};
-
-}  // namespace
-
 HttpRequest::HttpRequest(std::unique_ptr<State> state) : state_(std::move(state)) {}
 HttpRequest::~HttpRequest() = default;
 
@@ -185,8 +148,8 @@ std::unique_ptr<HttpRequest> HttpRequest::Open(const std::string& url, const Ste
     if (error) *error = std::move(reason);
     return nullptr;
   };
-  if (GlobalInit() != CURLE_OK) {
-    HttpError reason = ErrorOf(GlobalInit());
+  if (const CURLcode init = InitCurl(); init != CURLE_OK) {
+    HttpError reason = ErrorOf(init);
     reason.noSession = true;
     return fail(reason);
   }
@@ -198,38 +161,23 @@ std::unique_ptr<HttpRequest> HttpRequest::Open(const std::string& url, const Ste
     return fail(HttpError{CURLE_FAILED_INIT, "cannot start the HTTP library", true});
   }
   CURL* easy = state->easy.get();
-  curl_slist* list = curl_slist_append(nullptr, "Cache-Control: no-cache");
-  if (list) {
-    if (curl_slist* longer = curl_slist_append(list, "Pragma: no-cache")) {
-      list = longer;
-    } else {
-      curl_slist_free_all(list);
-      list = nullptr;
-    }
-  }
-  state->headers.reset(list);
-  if (!list) return fail(ErrorOf(CURLE_OUT_OF_MEMORY));
-  Options set(easy);
-  set.Set(CURLOPT_URL, url.c_str())
-      .Set(CURLOPT_USERAGENT, options.userAgent.empty() ? "Quistrelle" : options.userAgent.c_str())
-      .Set(CURLOPT_HTTPHEADER, list)
-      .Set(CURLOPT_FOLLOWLOCATION, 1L)
-      .Set(CURLOPT_MAXREDIRS, 10L)
-      .Set(CURLOPT_PROTOCOLS_STR, "http,https")
-      .Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
-      .Set(CURLOPT_CONNECTTIMEOUT, 30L)
-      // A server that takes the connection and then says nothing is given
-      // up after a minute rather than waited for forever.
-      .Set(CURLOPT_LOW_SPEED_LIMIT, options.stallBytesPerSecond)
-      .Set(CURLOPT_LOW_SPEED_TIME, options.stallSeconds)
-      .Set(CURLOPT_NOSIGNAL, 1L)
-      .Set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L)
-      .Set(CURLOPT_BUFFERSIZE, 512L * 1024)
-      .Set(CURLOPT_WRITEFUNCTION, &State::OnBody)
-      .Set(CURLOPT_WRITEDATA, state.get())
-      .Set(CURLOPT_HEADERFUNCTION, &State::OnHeader)
-      .Set(CURLOPT_HEADERDATA, state.get());
-  if (set.Result() != CURLE_OK) return fail(ErrorOf(set.Result()));
+  state->headers = NoCacheHeaders();
+  if (!state->headers) return fail(ErrorOf(CURLE_OUT_OF_MEMORY));
+  RequestSettings settings;
+  settings.userAgent = options.userAgent;
+  settings.stallSeconds = options.stallSeconds;
+  settings.stallBytesPerSecond = options.stallBytesPerSecond;
+  CURLcode code = ApplyRequestSettings(easy, state->headers.get(), settings);
+  const auto set = [&](CURLoption option, auto value) {
+    if (code == CURLE_OK) code = curl_easy_setopt(easy, option, value);
+  };
+  set(CURLOPT_URL, url.c_str());
+  set(CURLOPT_BUFFERSIZE, 512L * 1024);
+  set(CURLOPT_WRITEFUNCTION, &State::OnBody);
+  set(CURLOPT_WRITEDATA, state.get());
+  set(CURLOPT_HEADERFUNCTION, &State::OnHeader);
+  set(CURLOPT_HEADERDATA, state.get());
+  if (code != CURLE_OK) return fail(ErrorOf(code));
   const CURLMcode added = curl_multi_add_handle(state->multi.get(), easy);
   if (added != CURLM_OK) return fail(ErrorOf(added));
   state->added = true;

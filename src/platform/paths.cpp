@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/dir_handle.h"
+
 namespace yuragi {
 
 namespace {
@@ -24,7 +26,7 @@ bool Exists(const QByteArray& path) {
 
 // The entry of folder whose name shows as shown, when exactly one does.
 QByteArray MatchEntry(const QByteArray& folder, const QString& shown) {
-  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.isEmpty() ? "." : folder.constData()), ::closedir);
+  const DirHandle dir(::opendir(folder.isEmpty() ? "." : folder.constData()));
   if (!dir) return {};
   QByteArray found;
   int matches = 0;

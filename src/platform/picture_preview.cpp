@@ -7,7 +7,6 @@
 #include <QVBoxLayout>
 
 #include "platform/paths.h"
-#include "platform/picture_loader.h"
 
 namespace yuragi {
 
@@ -17,7 +16,7 @@ constexpr int kPreviewSide = 200;
 
 }  // namespace
 
-void AddPicturePreview(QFileDialog& dialog) {
+void AddPicturePreview(QFileDialog& dialog, QPixmap (*load)(const QByteArray& path)) {
   // The desktop's own dialog takes no widgets of ours.
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
@@ -40,11 +39,11 @@ void AddPicturePreview(QFileDialog& dialog) {
   // The list keeps the room it had before the preview came beside it.
   dialog.resize(dialog.width() + panel->sizeHint().width(), dialog.height());
 
-  QObject::connect(&dialog, &QFileDialog::currentChanged, picture, [picture, size](const QString& path) {
+  QObject::connect(&dialog, &QFileDialog::currentChanged, picture, [picture, size, load](const QString& path) {
     picture->clear();
     size->clear();
     if (path.isEmpty() || !QFileInfo(path).isFile()) return;
-    const QPixmap loaded = LoadPicture(PathFromText(path));
+    const QPixmap loaded = load(PathFromText(path));
     if (loaded.isNull()) return;
     size->setText(QStringLiteral("(%1 × %2)").arg(loaded.width()).arg(loaded.height()));
     // Never enlarged: a small picture is seen as it is.

@@ -51,7 +51,7 @@ class DesktopPrompts final : public Prompts {
     Configure(dialog, spec);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    if (spec.picturePreview) AddPicturePreview(dialog);
+    if (spec.picturePreview) AddPicturePreview(dialog, spec.picturePreview);
     return dialog.exec() == QDialog::Accepted ? First(dialog) : QString();
   }
 

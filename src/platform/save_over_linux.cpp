@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/dir_handle.h"
 #include "platform/file_identity.h"
 #include "platform/output_file.h"
 #include "platform/unique_fd.h"
@@ -33,10 +34,6 @@ constexpr size_t kNameMax = 255;
 constexpr time_t kLeftoverAge = 24 * 60 * 60;
 // How many of the first bytes a leftover must share with its target.
 constexpr size_t kLeftoverProof = 4096;
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -100,7 +97,7 @@ void RemoveLeftovers(int folderFd, const std::string& name, int targetFd) {
   if (!ReadAll(targetFd, kLeftoverProof, &targetHead) || targetHead.empty()) return;
   const int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (listFd < 0) return;
-  std::unique_ptr<DIR, DirCloser> dir(::fdopendir(listFd));
+  DirHandle dir(::fdopendir(listFd));
   if (!dir) {
     ::close(listFd);
     return;

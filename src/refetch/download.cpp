@@ -6,7 +6,7 @@
 #include "platform/http_client.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
-#include "platform/time_format.h"
+#include "formats/time_format.h"
 
 namespace yuragi {
 

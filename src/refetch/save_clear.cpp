@@ -12,7 +12,7 @@
 #include "app/main_window.h"
 #include "widgets/face_colour.h"
 #include "widgets/image_view.h"
-#include "platform/number_format.h"
+#include "formats/number_format.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/prompts.h"

@@ -7,7 +7,7 @@
 #include <deque>
 #include <map>
 
-#include "platform/curl_settings.h"
+#include "platform/curl_setup.h"
 #include "platform/http_header_lines.h"
 #include "repair/repair_save.h"
 #include "repair/repair_url.h"
@@ -27,10 +27,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kSpeedTick = std::chrono::seconds(1);
 // What a transfer of unknown length is assumed to bring at most, for its deadline.
 constexpr uint64_t kUnknownLengthGuess = uint64_t(4) << 20;
-
-struct MultiDeleter {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-};
 
 enum class Abort { None, RangeMismatch, Changed, TooLarge, ErrorPage, Spool };
 
@@ -221,7 +217,9 @@ class FetchEngine::Impl {
   void SetWatcher(FetchWatcher watcher) { watcher_ = std::move(watcher); }
 
   bool Start(std::string* error) {
-    InitCurlOnce();
+    if (const CURLcode init = InitCurl(); init != CURLE_OK) {
+      return Fail(error, std::string("cannot start the HTTP library: ") + curl_easy_strerror(init));
+    }
     multi_.reset(curl_multi_init());
     headers_ = NoCacheHeaders();
     if (!multi_ || !headers_) return Fail(error, "cannot start the HTTP library");
@@ -283,7 +281,7 @@ class FetchEngine::Impl {
     return 0;
   }
 
-  bool Fail(std::string* error, const char* text) {
+  bool Fail(std::string* error, const std::string& text) {
     failed_ = true;
     if (error) *error = text;
     return false;
@@ -380,7 +378,10 @@ class FetchEngine::Impl {
     job.rangeStart = job.rangeAllowed ? RangeStartFor(job.outcome.local.size()) : std::nullopt;
     job.easy.reset(curl_easy_init());
     CURL* easy = job.easy.get();
-    CURLcode code = easy ? ApplyRequestSettings(easy, headers_.get(), settings_.connectTimeout) : CURLE_FAILED_INIT;
+    RequestSettings request;
+    request.connectTimeoutSeconds = settings_.connectTimeout;
+    request.stallSeconds = settings_.stallTimeout;
+    CURLcode code = easy ? ApplyRequestSettings(easy, headers_.get(), request) : CURLE_FAILED_INIT;
     const auto set = [&](CURLoption option, auto value) {
       if (code == CURLE_OK) code = curl_easy_setopt(easy, option, value);
     };
@@ -388,8 +389,6 @@ class FetchEngine::Impl {
     const FetchItem& item = items_[job.index];
     set(CURLOPT_URL, (job.onFallback ? item.fallbackUrl : item.url).c_str());
     if (job.rangeStart) set(CURLOPT_RANGE, range.c_str());
-    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-    set(CURLOPT_LOW_SPEED_TIME, settings_.stallTimeout);
     set(CURLOPT_FILETIME, 1L);
     set(CURLOPT_ERRORBUFFER, job.errorText);
     set(CURLOPT_WRITEFUNCTION, &Job::OnBody);
@@ -568,7 +567,7 @@ class FetchEngine::Impl {
   std::deque<size_t> queue_;
   std::vector<Job*> running_;
   std::map<std::string, int> perHost_;
-  std::unique_ptr<CURLM, MultiDeleter> multi_;
+  CurlMulti multi_;
   CurlList headers_;
   FetchProgress progress_;
   uint64_t finishedBytes_ = 0;

@@ -4,7 +4,7 @@
 
 #include "detect/folder_scan.h"
 #include "detect/scan_report.h"
-#include "platform/number_format.h"
+#include "formats/number_format.h"
 
 namespace yuragi {
 

@@ -9,7 +9,7 @@
 
 #include "formats/picture_format.h"
 #include "refetch/archive_client.h"
-#include "platform/jpeg_decoder.h"
+#include "formats/jpeg_decoder.h"
 #include "repair/batch_fetch.h"
 #include "repair/repair_report.h"
 

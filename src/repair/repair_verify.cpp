@@ -12,7 +12,7 @@
 
 #include "detect/end_marker.h"
 #include "formats/picture_check.h"
-#include "platform/jpeg_decoder.h"
+#include "formats/jpeg_decoder.h"
 #include "platform/unique_fd.h"
 
 namespace yuragi {

@@ -7,6 +7,7 @@
 #include <QFileIconProvider>
 #include <algorithm>
 
+#include "platform/dir_handle.h"
 #include "platform/paths.h"
 
 namespace yuragi {
@@ -30,7 +31,7 @@ bool IsFolderPath(const QByteArray& path) {
 // The folder entries of path: names only, "." and ".." and dot-folders left out.
 std::vector<QByteArray> FolderEntries(const QByteArray& path) {
   std::vector<QByteArray> names;
-  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.constData()), ::closedir);
+  const DirHandle dir(::opendir(path.constData()));
   if (!dir) return names;
   QByteArray full;
   while (const dirent* entry = ::readdir(dir.get())) {

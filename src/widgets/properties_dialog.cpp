@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "platform/file_properties.h"
+#include "desktop/file_properties.h"
 
 namespace yuragi {
 namespace {

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "platform/number_format.h"
+#include "formats/number_format.h"
 
 namespace yuragi {
 

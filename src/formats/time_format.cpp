@@ -1,4 +1,4 @@
-#include "platform/time_format.h"
+#include "formats/time_format.h"
 
 #include <QLocale>
 

@@ -1,6 +1,6 @@
-#include "platform/jpeg_decoder.h"
+#include "formats/jpeg_decoder.h"
 
-#include "platform/jpeg_source.h"
+#include "formats/jpeg_source.h"
 #include "platform/unique_fd.h"
 
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/picture_loader.h"
+#include "widgets/picture_loader.h"
 
 #include <fcntl.h>
 
@@ -8,7 +8,7 @@
 #include <QImageReader>
 #include <QScreen>
 
-#include "platform/jpeg_decoder.h"
+#include "formats/jpeg_decoder.h"
 #include "platform/paths.h"
 #include "platform/unique_fd.h"
 

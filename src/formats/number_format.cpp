@@ -1,4 +1,4 @@
-#include "platform/number_format.h"
+#include "formats/number_format.h"
 
 #include <QLocale>
 

@@ -1,4 +1,4 @@
-#include "platform/ini_file.h"
+#include "formats/ini_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

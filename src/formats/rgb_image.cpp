@@ -1,4 +1,4 @@
-#include "platform/rgb_image.h"
+#include "formats/rgb_image.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 // The facts behind our own properties sheet.
-#include "platform/file_properties.h"
+#include "desktop/file_properties.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -15,8 +15,8 @@
 
 #include "detect/end_marker.h"
 #include "platform/desktop_apps.h"
-#include "platform/number_format.h"
-#include "platform/time_format.h"
+#include "formats/number_format.h"
+#include "formats/time_format.h"
 #include "platform/unique_fd.h"
 #include "platform/paths.h"
 

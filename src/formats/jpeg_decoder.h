@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/rgb_image.h"
+#include "formats/rgb_image.h"
 
 namespace yuragi {
 

@@ -1,4 +1,4 @@
-#include "platform/jpeg_source.h"
+#include "formats/jpeg_source.h"
 
 #include <unistd.h>
 

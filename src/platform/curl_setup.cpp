@@ -1,12 +1,14 @@
-#include "platform/curl_settings.h"
+#include "platform/curl_setup.h"
 
 #include <mutex>
 
 namespace yuragi {
 
-void InitCurlOnce() {
+CURLcode InitCurl() {
   static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  static CURLcode result = CURLE_OK;
+  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  return result;
 }
 
 CurlList NoCacheHeaders() {
@@ -18,18 +20,22 @@ CurlList NoCacheHeaders() {
   return CurlList(longer);
 }
 
-CURLcode ApplyRequestSettings(CURL* easy, curl_slist* noCacheHeaders, long connectTimeoutSeconds) {
+CURLcode ApplyRequestSettings(CURL* easy, curl_slist* noCacheHeaders, const RequestSettings& settings) {
   CURLcode code = CURLE_OK;
   const auto set = [&](CURLoption option, auto value) {
     if (code == CURLE_OK) code = curl_easy_setopt(easy, option, value);
   };
-  set(CURLOPT_USERAGENT, "Quistrelle");
+  set(CURLOPT_USERAGENT, settings.userAgent.empty() ? "Quistrelle" : settings.userAgent.c_str());
   set(CURLOPT_HTTPHEADER, noCacheHeaders);
   set(CURLOPT_FOLLOWLOCATION, 1L);
   set(CURLOPT_MAXREDIRS, 10L);
   set(CURLOPT_PROTOCOLS_STR, "http,https");
   set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  set(CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
+  set(CURLOPT_CONNECTTIMEOUT, settings.connectTimeoutSeconds);
+  // A server that takes the connection and then says nothing is given up
+  // rather than waited for forever.
+  set(CURLOPT_LOW_SPEED_LIMIT, settings.stallBytesPerSecond);
+  set(CURLOPT_LOW_SPEED_TIME, settings.stallSeconds);
   set(CURLOPT_NOSIGNAL, 1L);
   set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);  // a proxy's CONNECT answer is not the server's
   return code;
