@@ -274,10 +274,33 @@ TEST_F(HttpDownload, AProxysConnectAnswerIsNotTheResponse) {
   EXPECT_TRUE(error.cancelled);
 }
 
+// Sets a variable for one scope and puts it back however the test ends: a
+// failed assertion returns early.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const QByteArray& value)
+      : name_(name), wasSet_(qEnvironmentVariableIsSet(name)), saved_(qgetenv(name)) {
+    qputenv(name, value);
+  }
+  ~ScopedVariable() {
+    if (wasSet_) {
+      qputenv(name_, saved_);
+    } else {
+      qunsetenv(name_);
+    }
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  bool wasSet_;
+  QByteArray saved_;
+};
+
 TEST(TempFolder, MadeAgainWhenRemovedAndOneFallbackPerProcess) {
   QTemporaryDir base;
-  const QByteArray saved = qgetenv("TMPDIR");
-  qputenv("TMPDIR", base.path().toLocal8Bit());
+  const ScopedVariable tmpdir("TMPDIR", base.path().toLocal8Bit());
   const QString first = QFile::decodeName(PrivateTempDir());
   EXPECT_TRUE(first.startsWith(base.path() + "/"));
   ASSERT_TRUE(QDir(first).removeRecursively());
@@ -312,11 +335,6 @@ TEST(TempFolder, MadeAgainWhenRemovedAndOneFallbackPerProcess) {
   const QString fallback = QString::fromLocal8Bit(buffer, n);
   EXPECT_TRUE(fallback.startsWith(first.chopped(1) + "-"));
   EXPECT_FALSE(QFileInfo::exists(fallback));
-  if (saved.isNull()) {
-    qunsetenv("TMPDIR");
-  } else {
-    qputenv("TMPDIR", saved);
-  }
 }
 
 TEST(DownloadNames, UrlFileNameAndTempName) {

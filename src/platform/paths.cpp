@@ -94,16 +94,22 @@ bool IsUtf8(const QByteArray& bytes) {
   return true;
 }
 
-QString DisplayPath(const QByteArray& path) {
+QString PathText(const QByteArray& path, void (*escapeName)(QString& text, const QByteArray& name)) {
   QString text;
   bool first = true;
   for (const QByteArray& name : path.split('/')) {
     if (!std::exchange(first, false)) text += QLatin1Char('/');
     if (IsUtf8(name)) {
       text += QString::fromUtf8(name);
-      continue;
+    } else {
+      escapeName(text, name);
     }
-    // Decoding part of such a name would show characters it never had.
+  }
+  return text;
+}
+
+QString DisplayPath(const QByteArray& path) {
+  return PathText(path, [](QString& text, const QByteArray& name) {
     for (const char c : name) {
       const auto byte = static_cast<unsigned char>(c);
       if (byte < 0x80) {
@@ -112,8 +118,7 @@ QString DisplayPath(const QByteArray& path) {
         text += QStringLiteral("\\x") + QString::number(byte, 16).toUpper();
       }
     }
-  }
-  return text;
+  });
 }
 
 QByteArray PathFromText(const QString& text) {

@@ -19,6 +19,11 @@ QByteArray ChangeExtension(const QByteArray& path, const QByteArray& extension);
 // every other byte appears as a visible "\xHH" escape.
 QString DisplayPath(const QByteArray& path);
 
+// The path as text name by name, "/" between them: a UTF-8 name decoded,
+// any other name handed whole to escapeName, which appends it to text
+// (decoding a part of such a name would give characters it never had).
+QString PathText(const QByteArray& path, void (*escapeName)(QString& text, const QByteArray& name));
+
 // The path a user typed or a dialog returned: taken as UTF-8. When no such
 // file exists, names shown by DisplayPath (escapes) or decoded lossily
 // (U+FFFD) are matched against the folders' real entries, so the bytes of

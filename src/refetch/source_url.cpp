@@ -1,7 +1,6 @@
 #include "refetch/source_url.h"
 
 #include <QList>
-#include <utility>
 
 #include "platform/paths.h"
 
@@ -45,16 +44,9 @@ QString BuildSourceUrl(const QString& path) {
 }
 
 QString UrlTextOfPath(const QByteArray& path) {
-  QString text;
-  bool first = true;
-  for (const QByteArray& name : path.split('/')) {
-    if (!std::exchange(first, false)) text += QLatin1Char('/');
-    if (IsUtf8(name)) {
-      text += QString::fromUtf8(name);
-      continue;
-    }
-    // The whole name is escaped: decoding a part of it would send
-    // characters the site never had.
+  // A name that is not UTF-8 is escaped whole: decoding a part of it would
+  // send characters the site never had.
+  return PathText(path, [](QString& text, const QByteArray& name) {
     for (qsizetype i = 0; i < name.size(); ++i) {
       const auto c = static_cast<unsigned char>(name[i]);
       if (c < 0x80) {
@@ -69,8 +61,7 @@ QString UrlTextOfPath(const QByteArray& path) {
         ++i;
       }
     }
-  }
-  return text;
+  });
 }
 
 QString SourceUrlOfPath(const QByteArray& path) { return BuildSourceUrl(UrlTextOfPath(path)); }
