@@ -1,6 +1,10 @@
 #include "platform/http_header_lines.h"
 
+#include <curl/curl.h>
 #include <strings.h>
+
+#include <algorithm>
+#include <string>
 
 namespace yuragi {
 
@@ -45,6 +49,24 @@ std::optional<HeaderField> SplitHeaderLine(std::string_view line) {
 
 bool HeaderNameIs(std::string_view name, std::string_view wanted) {
   return name.size() == wanted.size() && strncasecmp(name.data(), wanted.data(), name.size()) == 0;
+}
+
+std::optional<time_t> HttpDate(std::string_view text) {
+  if (text.empty() || text.size() > 64) return std::nullopt;
+  const std::string terminated(text);
+  const time_t when = curl_getdate(terminated.c_str(), nullptr);
+  if (when < 0) return std::nullopt;
+  return when;
+}
+
+std::optional<long> RetryAfterSeconds(std::string_view value) {
+  if (value.empty()) return std::nullopt;
+  if (value.find_first_not_of("0123456789") == std::string_view::npos) {
+    return value.size() > 9 ? 999'999'999L : std::stol(std::string(value));
+  }
+  const std::optional<time_t> when = HttpDate(value);
+  if (!when) return std::nullopt;
+  return std::max<long>(0, long(*when - std::time(nullptr)));
 }
 
 }  // namespace yuragi

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <optional>
 #include <string_view>
 
@@ -29,5 +30,14 @@ std::optional<HeaderField> SplitHeaderLine(std::string_view line);
 
 // Header names match without regard to ASCII case.
 bool HeaderNameIs(std::string_view name, std::string_view wanted);
+
+// An HTTP date (RFC 1123, and the older forms RFC 9110 asks to accept);
+// nothing when it is none.
+std::optional<time_t> HttpDate(std::string_view text);
+
+// Retry-After as seconds from now: a number of seconds (longer ones held at
+// 999,999,999), or an HTTP date (a past one gives 0); nothing when absent
+// or unreadable.
+std::optional<long> RetryAfterSeconds(std::string_view value);
 
 }  // namespace yuragi

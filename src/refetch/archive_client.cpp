@@ -1,6 +1,5 @@
 #include "refetch/archive_client.h"
 
-#include <curl/curl.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 
 #include "app/product_info.h"
 #include "platform/http_client.h"
+#include "platform/http_header_lines.h"
 #include "refetch/archive_timemap.h"
 
 namespace yuragi {
@@ -61,17 +61,6 @@ std::string ServerOf(const std::string& prefix) {
   const size_t scheme = prefix.find("://");
   if (scheme == std::string::npos) return prefix;
   return prefix.substr(0, prefix.find('/', scheme + 3));
-}
-
-// Retry-After as seconds from now: a number, or an HTTP date; -1 when absent.
-long RetryAfterSeconds(const std::string& value) {
-  if (value.empty()) return -1;
-  if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return value.size() > 9 ? 999999999L : std::stol(value);
-  }
-  const time_t when = curl_getdate(value.c_str(), nullptr);
-  if (when < 0) return -1;
-  return std::max<long>(0, long(when - std::time(nullptr)));
 }
 
 bool LooksLikeHtml(const std::string& body, const std::string& contentType) {
@@ -147,7 +136,7 @@ ArchiveClient::Answer ArchiveClient::Send(const std::string& url, uint64_t cap, 
       answer.request = std::move(request);
       return answer;
     }
-    long wait = RetryAfterSeconds(request->Header("Retry-After"));
+    long wait = RetryAfterSeconds(request->Header("Retry-After")).value_or(-1);
     request.reset();
     if (wait > settings_.maxRetryAfter || attempt + 1 >= kMost429) {
       answer.error = "HTTP 429" + (wait >= 0 ? ", Retry-After " + std::to_string(wait) + " s" : std::string());

@@ -1,11 +1,12 @@
 #include "refetch/archive_timemap.h"
 
-#include <curl/curl.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <ctime>
 #include <functional>
+
+#include "platform/http_header_lines.h"
 
 namespace yuragi {
 
@@ -162,12 +163,10 @@ bool IsMemento(const std::string& rel) {
 std::string CaptureTimeOf(std::string_view httpDate) {
   // RFC 7089 asks for the date form of RFC 1123; libcurl reads it and the
   // older forms alike.
-  if (httpDate.empty() || httpDate.size() > 64) return {};
-  const std::string text(httpDate);
-  const time_t when = curl_getdate(text.c_str(), nullptr);
-  if (when < 0) return {};
+  const std::optional<time_t> when = HttpDate(httpDate);
+  if (!when) return {};
   std::tm parts{};
-  if (!gmtime_r(&when, &parts)) return {};
+  if (!gmtime_r(&*when, &parts)) return {};
   char digits[32];
   if (std::strftime(digits, sizeof digits, "%Y%m%d%H%M%S", &parts) != 14) return {};
   return digits;

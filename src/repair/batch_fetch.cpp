@@ -181,17 +181,6 @@ bool IsTransient(CURLcode code) {
   }
 }
 
-// Seconds a Retry-After value asks for: a number or an HTTP date.
-std::optional<long> RetryAfterSeconds(const std::string& value) {
-  if (value.empty()) return std::nullopt;
-  if (value.find_first_not_of("0123456789") == std::string::npos) {
-    return value.size() > 9 ? std::optional<long>(1'000'000'000L) : std::optional<long>(std::stol(value));
-  }
-  const time_t when = curl_getdate(value.c_str(), nullptr);
-  if (when < 0) return std::nullopt;
-  return std::max<long>(0, long(when - std::time(nullptr)));
-}
-
 }  // namespace
 
 class FetchEngine::Impl {
