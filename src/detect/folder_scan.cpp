@@ -25,6 +25,7 @@
 #include "platform/jpeg_decoder.h"
 #include "platform/number_format.h"
 #include "platform/pseudo_file_systems.h"
+#include "platform/unique_fd.h"
 
 namespace yuragi {
 
@@ -47,6 +48,10 @@ struct Candidate {
   std::string path;
   PictureFormat format = PictureFormat::Jpeg;
   bool extensionMismatch = false;
+  // A JPEG as the walk opened it to read its tail: the decode reads the
+  // same descriptor, and its size and time come from that look.
+  std::shared_ptr<const UniqueFd> open;
+  struct stat status {};
 };
 
 // A PNG, GIF or WebP through its own test; its end goes where a JPEG's would.
@@ -84,7 +89,9 @@ Decoded DecodeFile(const Candidate& file, const std::function<bool()>& keepGoing
   try {
     if (file.format == PictureFormat::Jpeg) {
       std::optional<RgbImage> thumbnail =
-          MakeThumbnail(file.path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing, &result.row.stream);
+          file.open ? MakeThumbnail(file.open->get(), kThumbnailSize, kThumbnailSize, nullptr, keepGoing,
+                                    &result.row.stream)
+                    : MakeThumbnail(file.path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing, &result.row.stream);
       if (!thumbnail) {
         result.kind = Decoded::Undecodable;
         return result;
@@ -97,8 +104,8 @@ Decoded DecodeFile(const Candidate& file, const std::function<bool()>& keepGoing
     }
     // Size and time from one look at the file, as FileSizeOf and
     // ModificationTime would give them.
-    struct stat st {};
-    if (::stat(file.path.c_str(), &st) == 0) {
+    struct stat st = file.status;
+    if (file.open || ::stat(file.path.c_str(), &st) == 0) {
       result.row.size = S_ISDIR(st.st_mode) ? 0 : uint64_t(st.st_size);
       result.row.modified = st.st_mtim.tv_sec;
     }
@@ -315,7 +322,7 @@ class Walker {
 
   void Test(const std::string& path, const char* name) {
     if (run_.formats == kJpegOnly) {
-      if (IsJpegName(name) && !HasJpegEndMarker(path)) AddRow({path, PictureFormat::Jpeg, false});
+      if (IsJpegName(name)) TestJpeg(path, false);
       return;
     }
     const PictureFormat named = PictureFormatOfName(name);
@@ -324,8 +331,24 @@ class Walker {
     // Too short or garbled to carry a signature: its name is all there is.
     if (format == PictureFormat::None) format = named;
     if ((run_.formats & FormatBit(format)) == 0) return;
-    if (format == PictureFormat::Jpeg && HasJpegEndMarker(path)) return;
-    AddRow({path, format, named != format});
+    if (format == PictureFormat::Jpeg) {
+      TestJpeg(path, named != format);
+      return;
+    }
+    AddRow({path, format, named != format, nullptr, {}});
+  }
+
+  // One open serves the tail and, when the end marker is missing, the
+  // decode. A file that cannot be opened or is not a regular one is still
+  // handed on by name, for its decode to fail.
+  void TestJpeg(const std::string& path, bool extensionMismatch) {
+    Candidate file{path, PictureFormat::Jpeg, extensionMismatch, nullptr, {}};
+    auto open = std::make_shared<const UniqueFd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (*open && ::fstat(open->get(), &file.status) == 0 && S_ISREG(file.status.st_mode)) {
+      if (HasJpegEndMarker(open->get(), file.status.st_size)) return;
+      file.open = std::move(open);
+    }
+    AddRow(file);
   }
 
   void AddRow(const Candidate& file) {

@@ -494,6 +494,19 @@ std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int he
   return thumbnail;
 }
 
+std::optional<RgbImage> MakeThumbnail(int fd, int width, int height, std::string* error,
+                                      const std::function<bool()>& keepGoing, JpegCheck* check) {
+  ScalingSink sink(width, height);
+  auto session = std::make_unique<Session>();
+  if (!UseFile(*session, fd, keepGoing, error) ||
+      !DecodeOpenFile(*session, DecodeRequest{width, height}, sink, error, true, check)) {
+    return std::nullopt;
+  }
+  RgbImage thumbnail = sink.Finish();
+  if (thumbnail.empty()) return std::nullopt;
+  return thumbnail;
+}
+
 bool CheckJpeg(const uint8_t* data, size_t size, JpegCheck& check, std::string* error) {
   if (size == 0) {
     if (error) *error = "empty file";
