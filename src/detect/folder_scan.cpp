@@ -146,6 +146,12 @@ class DecodePool {
 
   size_t Pending() const { return order_.size(); }
 
+  // Blocks until the result at this place from the oldest is in.
+  void WaitFor(size_t index) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    WaitFor(*order_[index], lock);
+  }
+
   // The oldest result, once it is in; nothing when none is waiting or,
   // unless wait is set, the oldest is not done yet.
   std::optional<Decoded> TakeOldest(bool wait) {
@@ -154,7 +160,7 @@ class DecodePool {
     Slot& oldest = *order_.front();
     if (!oldest.done) {
       if (!wait) return std::nullopt;
-      done_.wait(lock, [&] { return oldest.done; });
+      WaitFor(oldest, lock);
     }
     Decoded result = std::move(oldest.result);
     lock.unlock();
@@ -179,6 +185,14 @@ class DecodePool {
     bool done = false;
   };
 
+  // Workers wake the walk only for the result it waits for, so it sleeps
+  // and wakes once for it rather than once for every file done.
+  void WaitFor(Slot& slot, std::unique_lock<std::mutex>& lock) {
+    awaited_ = &slot;
+    done_.wait(lock, [&] { return slot.done; });
+    awaited_ = nullptr;
+  }
+
   void Work() {
     const std::function<bool()> keepGoing = [this] { return !cancel_.load(std::memory_order_relaxed); };
     for (;;) {
@@ -192,12 +206,14 @@ class DecodePool {
       }
       // Once stopped, files not started yet are not read at all.
       Decoded result = keepGoing() ? DecodeFile(slot->file, keepGoing) : Decoded{};
+      bool awaited = false;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         slot->result = std::move(result);
         slot->done = true;
+        awaited = slot.get() == awaited_;
       }
-      done_.notify_all();
+      if (awaited) done_.notify_all();
     }
   }
 
@@ -207,6 +223,7 @@ class DecodePool {
   std::condition_variable workReady_;
   std::condition_variable done_;
   std::deque<std::shared_ptr<Slot>> todo_;
+  const Slot* awaited_ = nullptr;  // by the walk
   bool closing_ = false;
   std::vector<std::thread> workers_;
 };
@@ -359,8 +376,10 @@ class Walker {
         // One file that cannot be queued never ends the walk.
       }
       // A few files ahead per thread keep them busy; more would only hold
-      // thumbnails the window cannot show yet.
-      const size_t ahead = size_t(run_.jobs) * 4;
+      // thumbnails the window cannot show yet. Once that far ahead, the
+      // walk sleeps until half of them are done, not once a file.
+      const size_t ahead = size_t(run_.jobs) * 8;
+      if (pool_->Pending() > ahead) pool_->WaitFor(pool_->Pending() - ahead / 2 - 1);
       while (std::optional<Decoded> decoded = pool_->TakeOldest(pool_->Pending() > ahead)) {
         Take(std::move(*decoded));
       }
