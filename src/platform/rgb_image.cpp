@@ -6,7 +6,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace yuragi {
@@ -20,6 +20,9 @@ struct RowScaler::Axis {
   std::vector<int> first;         // by output position
   std::vector<uint16_t> weights;  // taps per output position, summing to 4096
   std::vector<uint32_t> pairs;    // the same two at a time, the second in the high half
+  // For two output positions at once, four weights each: the first pair
+  // four times for the one and four times for the other, then the second.
+  std::vector<uint32_t> wide;
   std::vector<int> last;          // last source position with a weight
 };
 
@@ -103,9 +106,16 @@ Axis AxisTaps(int from, int to, int multiple) {
     }
     axis.last[size_t(i)] = last;
   }
-  if (multiple == 2) {
+  if (multiple == 4) {
     for (size_t k = 0; k < axis.weights.size(); k += 2) {
       axis.pairs.push_back(uint32_t(axis.weights[k]) | uint32_t(axis.weights[k + 1]) << 16);
+    }
+    const size_t pairs = size_t(axis.taps) / 2;
+    for (size_t i = 0; i + 1 < size_t(to); i += 2) {
+      for (size_t pair = 0; pair < pairs; ++pair) {
+        axis.wide.insert(axis.wide.end(), 4, axis.pairs[i * pairs + pair]);
+        axis.wide.insert(axis.wide.end(), 4, axis.pairs[(i + 1) * pairs + pair]);
+      }
     }
   }
   return axis;
@@ -158,18 +168,103 @@ void ScaleAcross(const Axis& axis, const uint8_t* quad, int width, int16_t* out)
   }
 }
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#define YURAGI_AVX2 1
+
+// The same for two output positions at once, one in each half of a 256-bit
+// register: four source pixels a load, their channels paired by a shuffle.
+template <int kGroups>
+__attribute__((target("avx2"))) void ScaleAcrossTwo(const Axis& axis, const uint8_t* quad, int width,
+                                                     int16_t* out) {
+  const int groups = kGroups > 0 ? kGroups : axis.taps / 4;
+  // Pixels 0 and 1, then 2 and 3, of a load as 16-bit lanes: red of both,
+  // green of both, blue of both, the fourth byte of both.
+  const __m256i firstTwo = _mm256_broadcastsi128_si256(
+      _mm_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1));
+  const __m256i lastTwo = _mm256_broadcastsi128_si256(
+      _mm_setr_epi8(8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1));
+  const __m256i half = _mm256_set1_epi32(1 << (kRowShift - 1));
+  const __m256i* weights = reinterpret_cast<const __m256i*>(axis.wide.data());
+  const int* first = axis.first.data();
+  int x = 0;
+  for (; x + 1 < width; x += 2) {
+    const uint8_t* a = quad + 4 * size_t(first[x]);
+    const uint8_t* b = quad + 4 * size_t(first[x + 1]);
+    __m256i sum = half;
+    for (int g = 0; g < groups; ++g, a += 16, b += 16, weights += 2) {
+      const __m256i four = _mm256_inserti128_si256(
+          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
+      sum = _mm256_add_epi32(sum, _mm256_madd_epi16(_mm256_shuffle_epi8(four, firstTwo), _mm256_loadu_si256(weights)));
+      sum = _mm256_add_epi32(sum, _mm256_madd_epi16(_mm256_shuffle_epi8(four, lastTwo), _mm256_loadu_si256(weights + 1)));
+    }
+    sum = _mm256_srai_epi32(sum, kRowShift);
+    const __m256i words = _mm256_packs_epi32(sum, sum);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * size_t(x)), _mm256_castsi256_si128(words));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * size_t(x) + 3), _mm256_extracti128_si256(words, 1));
+  }
+  if (x < width) {  // the last of an odd number
+    Axis one;
+    one.taps = axis.taps;
+    one.first.assign(1, first[x]);
+    one.pairs.assign(axis.pairs.begin() + ptrdiff_t(x) * (axis.taps / 2), axis.pairs.end());
+    ScaleAcross<0>(one, quad, 1, out + 3 * size_t(x));
+  }
+}
+
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+#endif
+
 void ScaleAcross(const Axis& axis, const uint8_t* quad, int width, int16_t* out) {
+#ifdef YURAGI_AVX2
+  if (HasAvx2()) {
+    switch (axis.taps) {
+      case 4: return ScaleAcrossTwo<1>(axis, quad, width, out);
+      case 8: return ScaleAcrossTwo<2>(axis, quad, width, out);
+      default: return ScaleAcrossTwo<0>(axis, quad, width, out);
+    }
+  }
+#endif
   switch (axis.taps) {
-    case 2: return ScaleAcross<1>(axis, quad, width, out);
     case 4: return ScaleAcross<2>(axis, quad, width, out);
-    case 6: return ScaleAcross<3>(axis, quad, width, out);
+    case 8: return ScaleAcross<4>(axis, quad, width, out);
     default: return ScaleAcross<0>(axis, quad, width, out);
   }
 }
 
 // The vertical pass, two source rows at a time; count is even (a row of
 // zeros pads it).
+#ifdef YURAGI_AVX2
+
+__attribute__((target("avx2"))) void ScaleDownWide(const int16_t* const* rows, const uint32_t* weights, int count,
+                                                    size_t lanes, uint8_t* out) {
+  const __m256i half = _mm256_set1_epi32(1 << (kSumShift - 1));
+  for (size_t i = 0; i < lanes; i += 16) {
+    __m256i lo = half, hi = half;
+    for (int k = 0; k < count; k += 2) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k] + i));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[k + 1] + i));
+      const __m256i w = _mm256_set1_epi32(int32_t(weights[k / 2]));
+      lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w));
+      hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w));
+    }
+    // Packing works within each half, undoing the unpacking's order.
+    const __m256i words = _mm256_packs_epi32(_mm256_srai_epi32(lo, kSumShift), _mm256_srai_epi32(hi, kSumShift));
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(bytes));
+  }
+}
+
+#endif
+
 void ScaleDown(const int16_t* const* rows, const uint32_t* weights, int count, size_t lanes, uint8_t* out) {
+#ifdef YURAGI_AVX2
+  if (HasAvx2()) return ScaleDownWide(rows, weights, count, lanes, out);
+#endif
   const __m128i half = _mm_set1_epi32(1 << (kSumShift - 1));
   for (size_t i = 0; i < lanes; i += 8) {
     __m128i lo = half, hi = half;
@@ -222,13 +317,13 @@ RowScaler::RowScaler(int sourceWidth, int sourceHeight, int width, int height, i
     width_ = height_ = 0;
     return;
   }
-  columns_ = CachedAxis(sourceWidth_, width_, 2);
+  columns_ = CachedAxis(sourceWidth_, width_, 4);
   rows_ = CachedAxis(sourceHeight_, height_, 1);
-  // The horizontal pass reads whole pairs of pixels.
+  // The horizontal pass reads four pixels at a time.
   padRows_ = bytesPerPixel_ != 4 || sourceWidth_ < columns_->taps;
   if (padRows_) quad_.assign(size_t(std::max(sourceWidth_, columns_->taps)) * 4, 0);
-  // Whole vectors of 8 lanes, with room for the last pixel's fourth lane.
-  stride_ = (size_t(width_) * 3 + 1 + 7) / 8 * 8;
+  // Whole vectors of 16 lanes, with room for the last pixel's fourth lane.
+  stride_ = (size_t(width_) * 3 + 1 + 15) / 16 * 16;
   // One row more, of zeros, pads an odd number of rows.
   recent_.assign(size_t(rows_->taps + 1) * stride_, 0);
   made_.resize(stride_);
