@@ -331,7 +331,8 @@ RowScaler::RowScaler(int sourceWidth, int sourceHeight, int width, int height, i
   pairs_.resize(size_t(rows_->taps) / 2 + 1);
   out_.width = width_;
   out_.height = height_;
-  out_.pixels.assign(size_t(width_) * 3 * size_t(height_), 0);
+  // Filled a row at a time, in order, rather than zeroed first.
+  out_.pixels.reserve(size_t(width_) * 3 * size_t(height_));
 }
 
 RowScaler::~RowScaler() = default;
@@ -363,11 +364,14 @@ void RowScaler::MakeRow(int target) {
     pair = count % 2 == 0 ? weight : pair | weight << 16;
     ++count;
   }
-  if (count == 0) return;  // stays black
+  const size_t bytes = size_t(width_) * 3;
+  if (count == 0) {
+    out_.pixels.insert(out_.pixels.end(), bytes, 0);  // black
+    return;
+  }
   if (count % 2 != 0) sources_[size_t(count++)] = recent_.data() + size_t(rows.taps) * stride_;  // zeros
   ScaleDown(sources_.data(), pairs_.data(), count, stride_, made_.data());
-  const size_t bytes = size_t(width_) * 3;
-  std::memcpy(out_.pixels.data() + size_t(target) * bytes, made_.data(), bytes);
+  out_.pixels.insert(out_.pixels.end(), made_.begin(), made_.begin() + ptrdiff_t(bytes));
 }
 
 RgbImage RowScaler::Finish() {
