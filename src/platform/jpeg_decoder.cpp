@@ -205,6 +205,7 @@ struct Session {
   std::vector<uint8_t> row;
   std::vector<uint8_t> rgb;
   bool findEnd = false;   // read on to the end marker once the rows are out
+  bool greyTail = false;  // rows past the end of a cut picture may be made without the library
   bool rowsDone = false;  // every row is out; what fails now is only the end
   bool endFailed = false;
 
@@ -314,8 +315,25 @@ bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink&
   s.row.resize(size_t(cinfo.output_width) * size_t(cinfo.output_components) + 1);
   uint8_t* const row = s.row.data() + 1;
   if (!direct) s.rgb.resize(size_t(cinfo.output_width) * 3);
+  // Past the end of the data of a cut picture in one scan the library
+  // decodes blocks of nothing: all their coefficients zero, mid-grey in
+  // every channel. Two rows of blocks after the end (one for the blocks
+  // the end fell in, one for the chroma upsampling's reach), every row is
+  // exactly grey, and the rows are made here without decoding them.
+#if JPEG_LIB_VERSION >= 70
+  const int blockRowHeight = cinfo.max_v_samp_factor * cinfo.min_DCT_v_scaled_size;
+#else
+  const int blockRowHeight = cinfo.max_v_samp_factor * cinfo.min_DCT_scaled_size;
+#endif
+  const bool greyTail = s.greyTail && !cinfo.progressive_mode && !cinfo.arith_code &&
+                        !jpeg_has_multiple_scans(&cinfo) && cinfo.jpeg_color_space == JCS_YCbCr && direct;
   while (cinfo.output_scanline < cinfo.output_height) {
     const int y = int(cinfo.output_scanline);
+    if (greyTail && s.errors.sawEof && int64_t(y) >= (int64_t(s.errors.endRow) + 2) * blockRowHeight) {
+      std::fill(s.row.begin(), s.row.end(), uint8_t(CENTERJSAMPLE));
+      for (int rest = y; rest < int(cinfo.output_height); ++rest) sink.Row(rest, row);
+      break;
+    }
     JSAMPROW rowPointer = row;
     if (jpeg_read_scanlines(&cinfo, &rowPointer, 1) != 1) break;
     if (!direct) ConvertRow(cinfo, row, s.rgb.data());
@@ -430,6 +448,7 @@ bool DecodeOpenFile(Session& session, const DecodeRequest& request, RowSink& sin
   const long workSpace = thumbnail ? ThumbnailWorkSpace(session.source->dataEnd) : kDecodeWorkSpace;
   jpeg_source_mgr* source = &session.source->pub;
   session.findEnd = check != nullptr;
+  session.greyTail = thumbnail || check;
   if (check) session.source->chunk = kCareful;
   if (!Run(session, [source](jpeg_decompress_struct& cinfo) { cinfo.src = source; }, request, sink, workSpace)) {
     if (error) *error = session.errors.message;
@@ -515,6 +534,7 @@ bool CheckJpeg(const uint8_t* data, size_t size, JpegCheck& check, std::string* 
   auto session = std::make_unique<Session>();
   UseMemory(*session, data, size, kCareful);
   session->findEnd = true;
+  session->greyTail = true;
   NoSink sink;
   if (!Run(*session, [&](jpeg_decompress_struct& cinfo) { cinfo.src = &session->memory->pub; }, kSmallest, sink,
            kDecodeWorkSpace)) {
