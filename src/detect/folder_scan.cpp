@@ -206,6 +206,7 @@ class DecodePool {
       }
       // Once stopped, files not started yet are not read at all.
       Decoded result = keepGoing() ? DecodeFile(slot->file, keepGoing) : Decoded{};
+      slot->file.open.reset();  // closed as soon as it is read
       bool awaited = false;
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -227,6 +228,9 @@ class DecodePool {
   bool closing_ = false;
   std::vector<std::thread> workers_;
 };
+
+// Files handed to the decode threads with their descriptor still open.
+constexpr size_t kMaxHeldOpen = 64;
 
 struct Entry {
   std::string name;
@@ -363,7 +367,9 @@ class Walker {
     auto open = std::make_shared<const UniqueFd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (*open && ::fstat(open->get(), &file.status) == 0 && S_ISREG(file.status.st_mode)) {
       if (HasJpegEndMarker(open->get(), file.status.st_size)) return;
-      file.open = std::move(open);
+      // Many threads far ahead would hold many descriptors: past a bound,
+      // the decode opens the file again.
+      if (!pool_ || pool_->Pending() < kMaxHeldOpen) file.open = std::move(open);
     }
     AddRow(file);
   }
