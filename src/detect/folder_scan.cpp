@@ -20,6 +20,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "detect/end_marker.h"
 #include "platform/file_info.h"
 #include "platform/jpeg_decoder.h"
@@ -116,11 +120,23 @@ Decoded DecodeFile(const Candidate& file, const std::function<bool()>& keepGoing
   return result;
 }
 
+// A decode thread frees a picture's buffers after every file. glibc hands
+// the free top of a thread's arena back to the kernel once it passes 128 KB,
+// so each file faulted its memory in again (ten times the page faults of one
+// thread); kept up to 16 MB, it is reused.
+void KeepFreedMemory() {
+#if defined(__GLIBC__)
+  static std::once_flag once;
+  std::call_once(once, [] { ::mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024); });
+#endif
+}
+
 // Decodes on worker threads and gives the results back in the order the
 // files were handed in. Only the walk's thread calls it.
 class DecodePool {
  public:
   DecodePool(int threads, const std::atomic<bool>& cancel) : cancel_(cancel) {
+    KeepFreedMemory();
     try {
       for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
     } catch (...) {
