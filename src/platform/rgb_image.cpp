@@ -149,12 +149,10 @@ __m128i Load32(const uint8_t* p) {
 // The horizontal pass on 4-byte pixels: two source pixels' channels side
 // by side, so one multiply-add weighs both for all channels at once.
 template <int kPairs>
-void ScaleAcross(const Axis& axis, const uint8_t* quad, int width, int16_t* out) {
-  const int pairs = kPairs > 0 ? kPairs : axis.taps / 2;
+void ScaleAcross(const int* first, const uint32_t* weights, int taps, const uint8_t* quad, int width, int16_t* out) {
+  const int pairs = kPairs > 0 ? kPairs : taps / 2;
   const __m128i zero = _mm_setzero_si128();
   const __m128i half = _mm_set1_epi32(1 << (kRowShift - 1));
-  const uint32_t* weights = axis.pairs.data();
-  const int* first = axis.first.data();
   for (int x = 0; x < width; ++x, weights += pairs) {
     const uint8_t* p = quad + 4 * size_t(first[x]);
     __m128i sum = half;
@@ -204,11 +202,8 @@ __attribute__((target("avx2"))) void ScaleAcrossTwo(const Axis& axis, const uint
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * size_t(x) + 3), _mm256_extracti128_si256(words, 1));
   }
   if (x < width) {  // the last of an odd number
-    Axis one;
-    one.taps = axis.taps;
-    one.first.assign(1, first[x]);
-    one.pairs.assign(axis.pairs.begin() + ptrdiff_t(x) * (axis.taps / 2), axis.pairs.end());
-    ScaleAcross<0>(one, quad, 1, out + 3 * size_t(x));
+    ScaleAcross<0>(first + x, axis.pairs.data() + size_t(x) * size_t(axis.taps / 2), axis.taps, quad, 1,
+                   out + 3 * size_t(x));
   }
 }
 
@@ -229,17 +224,18 @@ void ScaleAcross(const Axis& axis, const uint8_t* quad, int width, int16_t* out)
     }
   }
 #endif
+  const int* first = axis.first.data();
+  const uint32_t* pairs = axis.pairs.data();
   switch (axis.taps) {
-    case 4: return ScaleAcross<2>(axis, quad, width, out);
-    case 8: return ScaleAcross<4>(axis, quad, width, out);
-    default: return ScaleAcross<0>(axis, quad, width, out);
+    case 4: return ScaleAcross<2>(first, pairs, 4, quad, width, out);
+    case 8: return ScaleAcross<4>(first, pairs, 8, quad, width, out);
+    default: return ScaleAcross<0>(first, pairs, axis.taps, quad, width, out);
   }
 }
 
-// The vertical pass, two source rows at a time; count is even (a row of
-// zeros pads it).
 #ifdef YURAGI_AVX2
 
+// The vertical pass below, sixteen lanes at a time.
 __attribute__((target("avx2"))) void ScaleDownWide(const int16_t* const* rows, const uint32_t* weights, int count,
                                                     size_t lanes, uint8_t* out) {
   const __m256i half = _mm256_set1_epi32(1 << (kSumShift - 1));
@@ -261,6 +257,8 @@ __attribute__((target("avx2"))) void ScaleDownWide(const int16_t* const* rows, c
 
 #endif
 
+// The vertical pass, two source rows at a time; count is even (a row of
+// zeros pads it).
 void ScaleDown(const int16_t* const* rows, const uint32_t* weights, int count, size_t lanes, uint8_t* out) {
 #ifdef YURAGI_AVX2
   if (HasAvx2()) return ScaleDownWide(rows, weights, count, lanes, out);
