@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -162,10 +163,14 @@ class DecodePool {
 
   size_t Pending() const { return order_.size(); }
 
-  // Blocks until the result at this place from the oldest is in.
-  void WaitFor(size_t index) {
+  // Blocks until the result at this place from the oldest is in, or for
+  // at most the given time.
+  void WaitFor(size_t index, std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(mutex_);
-    WaitFor(*order_[index], lock);
+    Slot& slot = *order_[index];
+    awaited_ = &slot;
+    done_.wait_for(lock, limit, [&] { return slot.done; });
+    awaited_ = nullptr;
   }
 
   // The oldest result, once it is in; nothing when none is waiting or,
@@ -399,9 +404,10 @@ class Walker {
       }
       // A few files ahead per thread keep them busy; more would only hold
       // thumbnails the window cannot show yet. Once that far ahead, the
-      // walk sleeps until half of them are done, not once a file.
+      // walk sleeps until half of them are done, not once a file, but not
+      // so long that the window would seem to hang.
       const size_t ahead = size_t(run_.jobs) * 8;
-      if (pool_->Pending() > ahead) pool_->WaitFor(pool_->Pending() - ahead / 2 - 1);
+      if (pool_->Pending() > ahead) pool_->WaitFor(pool_->Pending() - ahead / 2 - 1, std::chrono::milliseconds(20));
       while (std::optional<Decoded> decoded = pool_->TakeOldest(pool_->Pending() > ahead)) {
         Take(std::move(*decoded));
       }
