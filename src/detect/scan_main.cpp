@@ -141,7 +141,7 @@ class ConsoleScan final : public ScanWindow {
     progressShown_ = true;
   }
 
-  void ProcessMessages() override {}
+  void ProcessMessages() override { FlushNowAndThen(); }
 
   void ReportUnreadableFolder(const std::string& path, int error) override {
     ClearProgress();
