@@ -226,6 +226,27 @@ TEST(JpegDecoder, FilesDecodeAsTheirBytesDoWithoutBeingReadWhole) {
   EXPECT_FALSE(MakeThumbnail(dir.path().toStdString() + "/fifo.jpg", 96, 96, &error));  // does not block
 }
 
+TEST(JpegDecoder, ACutPicturesThumbnailIsItsDecodeScaledWhereverTheDataEnds) {
+  // Rows past the end are made grey without the library; they must be the
+  // rows it would have given, at any cut and any height of a row of blocks.
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/cut.jpg";
+  for (const JpegSpec& spec : {JpegSpec{320, 240, JpegKind::Baseline, 85, 5}, JpegSpec{96, 500, JpegKind::Baseline, 70, 3},
+                               JpegSpec{200, 150, JpegKind::Progressive, 85, 4}}) {
+    const std::vector<uint8_t> bytes = EncodeJpeg(spec);
+    for (int twentieths = 2; twentieths < 20; ++twentieths) {
+      WriteFile(path, Truncated(bytes, bytes.size() * size_t(twentieths) / 20));
+      JpegCheck check;
+      const std::optional<RgbImage> thumbnail = MakeThumbnail(path, 96, 96, nullptr, nullptr, &check);
+      const std::optional<RgbImage> whole = DecodeJpegFile(path, {96, 96});
+      ASSERT_EQ(bool(thumbnail), bool(whole)) << spec.width << " " << twentieths;
+      if (!whole) continue;  // cut inside the header
+      EXPECT_EQ(*thumbnail, ResizeSmooth(*whole, 96, 96)) << spec.width << "x" << spec.height << " " << twentieths;
+      EXPECT_EQ(check.end, JpegEnd::Cut);
+    }
+  }
+}
+
 TEST(JpegDecoder, ALongReadAsksWhetherToGoOnAndStopsWhenTold) {
   // A cut progressive picture followed by 12 MB of written zeros: the
   // decoder reads them all looking for the next marker.

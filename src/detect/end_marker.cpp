@@ -23,13 +23,16 @@ bool HasJpegEndMarker(const std::string& path) noexcept {
   if (!file) return false;
   struct stat st {};
   if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  const off_t size = st.st_size;
+  return HasJpegEndMarker(file.get(), st.st_size);
+}
+
+bool HasJpegEndMarker(int fd, off_t size) noexcept {
   const long count = size < kWindow ? static_cast<long>(size) : kWindow;
   if (count < 2) return false;
   uint8_t tail[kWindow];
   long got = 0;
   while (got < count) {
-    const ssize_t n = ::pread(file.get(), tail + got, size_t(count - got), size - count + got);
+    const ssize_t n = ::pread(fd, tail + got, size_t(count - got), size - count + got);
     if (n < 0 && errno == EINTR) continue;  // a signal (Ctrl-C in the command-line walk) is no read error
     if (n <= 0) return false;
     got += n;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -20,12 +21,17 @@
 #include <utility>
 #include <vector>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "detect/end_marker.h"
 #include "platform/dir_handle.h"
 #include "platform/file_info.h"
 #include "formats/jpeg_decoder.h"
 #include "formats/number_format.h"
 #include "platform/pseudo_file_systems.h"
+#include "platform/unique_fd.h"
 
 namespace yuragi {
 
@@ -43,6 +49,10 @@ struct Candidate {
   std::string path;
   PictureFormat format = PictureFormat::Jpeg;
   bool extensionMismatch = false;
+  // A JPEG as the walk opened it to read its tail: the decode reads the
+  // same descriptor, and its size and time come from that look.
+  std::shared_ptr<const UniqueFd> open;
+  struct stat status {};
 };
 
 // A PNG, GIF or WebP through its own test; its end goes where a JPEG's would.
@@ -80,7 +90,9 @@ Decoded DecodeFile(const Candidate& file, const std::function<bool()>& keepGoing
   try {
     if (file.format == PictureFormat::Jpeg) {
       std::optional<RgbImage> thumbnail =
-          MakeThumbnail(file.path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing, &result.row.stream);
+          file.open ? MakeThumbnail(file.open->get(), kThumbnailSize, kThumbnailSize, nullptr, keepGoing,
+                                    &result.row.stream)
+                    : MakeThumbnail(file.path, kThumbnailSize, kThumbnailSize, nullptr, keepGoing, &result.row.stream);
       if (!thumbnail) {
         result.kind = Decoded::Undecodable;
         return result;
@@ -93,8 +105,8 @@ Decoded DecodeFile(const Candidate& file, const std::function<bool()>& keepGoing
     }
     // Size and time from one look at the file, as FileSizeOf and
     // ModificationTime would give them.
-    struct stat st {};
-    if (::stat(file.path.c_str(), &st) == 0) {
+    struct stat st = file.status;
+    if (file.open || ::stat(file.path.c_str(), &st) == 0) {
       result.row.size = S_ISDIR(st.st_mode) ? 0 : uint64_t(st.st_size);
       result.row.modified = st.st_mtim.tv_sec;
     }
@@ -105,11 +117,23 @@ Decoded DecodeFile(const Candidate& file, const std::function<bool()>& keepGoing
   return result;
 }
 
+// A decode thread frees a picture's buffers after every file. glibc hands
+// the free top of a thread's arena back to the kernel once it passes 128 KB,
+// so each file faulted its memory in again (ten times the page faults of one
+// thread); kept up to 16 MB, it is reused.
+void KeepFreedMemory() {
+#if defined(__GLIBC__)
+  static std::once_flag once;
+  std::call_once(once, [] { ::mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024); });
+#endif
+}
+
 // Decodes on worker threads and gives the results back in the order the
 // files were handed in. Only the walk's thread calls it.
 class DecodePool {
  public:
   DecodePool(int threads, const std::atomic<bool>& cancel) : cancel_(cancel) {
+    KeepFreedMemory();
     try {
       for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
     } catch (...) {
@@ -135,6 +159,16 @@ class DecodePool {
 
   size_t Pending() const { return order_.size(); }
 
+  // Blocks until the result at this place from the oldest is in, or for
+  // at most the given time.
+  void WaitFor(size_t index, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    Slot& slot = *order_[index];
+    awaited_ = &slot;
+    done_.wait_for(lock, limit, [&] { return slot.done; });
+    awaited_ = nullptr;
+  }
+
   // The oldest result, once it is in; nothing when none is waiting or,
   // unless wait is set, the oldest is not done yet.
   std::optional<Decoded> TakeOldest(bool wait) {
@@ -143,7 +177,7 @@ class DecodePool {
     Slot& oldest = *order_.front();
     if (!oldest.done) {
       if (!wait) return std::nullopt;
-      done_.wait(lock, [&] { return oldest.done; });
+      WaitFor(oldest, lock);
     }
     Decoded result = std::move(oldest.result);
     lock.unlock();
@@ -168,6 +202,14 @@ class DecodePool {
     bool done = false;
   };
 
+  // Workers wake the walk only for the result it waits for, so it sleeps
+  // and wakes once for it rather than once for every file done.
+  void WaitFor(Slot& slot, std::unique_lock<std::mutex>& lock) {
+    awaited_ = &slot;
+    done_.wait(lock, [&] { return slot.done; });
+    awaited_ = nullptr;
+  }
+
   void Work() {
     const std::function<bool()> keepGoing = [this] { return !cancel_.load(std::memory_order_relaxed); };
     for (;;) {
@@ -181,12 +223,15 @@ class DecodePool {
       }
       // Once stopped, files not started yet are not read at all.
       Decoded result = keepGoing() ? DecodeFile(slot->file, keepGoing) : Decoded{};
+      slot->file.open.reset();  // closed as soon as it is read
+      bool awaited = false;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         slot->result = std::move(result);
         slot->done = true;
+        awaited = slot.get() == awaited_;
       }
-      done_.notify_all();
+      if (awaited) done_.notify_all();
     }
   }
 
@@ -196,9 +241,13 @@ class DecodePool {
   std::condition_variable workReady_;
   std::condition_variable done_;
   std::deque<std::shared_ptr<Slot>> todo_;
+  const Slot* awaited_ = nullptr;  // by the walk
   bool closing_ = false;
   std::vector<std::thread> workers_;
 };
+
+// Files handed to the decode threads with their descriptor still open.
+constexpr size_t kMaxHeldOpen = 64;
 
 struct Entry {
   std::string name;
@@ -311,7 +360,7 @@ class Walker {
 
   void Test(const std::string& path, const char* name) {
     if (run_.formats == kJpegOnly) {
-      if (IsJpegName(name) && !HasJpegEndMarker(path)) AddRow({path, PictureFormat::Jpeg, false});
+      if (IsJpegName(name)) TestJpeg(path, false);
       return;
     }
     const PictureFormat named = PictureFormatOfName(name);
@@ -320,8 +369,26 @@ class Walker {
     // Too short or garbled to carry a signature: its name is all there is.
     if (format == PictureFormat::None) format = named;
     if ((run_.formats & FormatBit(format)) == 0) return;
-    if (format == PictureFormat::Jpeg && HasJpegEndMarker(path)) return;
-    AddRow({path, format, named != format});
+    if (format == PictureFormat::Jpeg) {
+      TestJpeg(path, named != format);
+      return;
+    }
+    AddRow({path, format, named != format, nullptr, {}});
+  }
+
+  // One open serves the tail and, when the end marker is missing, the
+  // decode. A file that cannot be opened or is not a regular one is still
+  // handed on by name, for its decode to fail.
+  void TestJpeg(const std::string& path, bool extensionMismatch) {
+    Candidate file{path, PictureFormat::Jpeg, extensionMismatch, nullptr, {}};
+    auto open = std::make_shared<const UniqueFd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (*open && ::fstat(open->get(), &file.status) == 0 && S_ISREG(file.status.st_mode)) {
+      if (HasJpegEndMarker(open->get(), file.status.st_size)) return;
+      // Many threads far ahead would hold many descriptors: past a bound,
+      // the decode opens the file again.
+      if (!pool_ || pool_->Pending() < kMaxHeldOpen) file.open = std::move(open);
+    }
+    AddRow(file);
   }
 
   void AddRow(const Candidate& file) {
@@ -332,8 +399,11 @@ class Walker {
         // One file that cannot be queued never ends the walk.
       }
       // A few files ahead per thread keep them busy; more would only hold
-      // thumbnails the window cannot show yet.
-      const size_t ahead = size_t(run_.jobs) * 4;
+      // thumbnails the window cannot show yet. Once that far ahead, the
+      // walk sleeps until half of them are done, not once a file, but not
+      // so long that the window would seem to hang.
+      const size_t ahead = size_t(run_.jobs) * 8;
+      if (pool_->Pending() > ahead) pool_->WaitFor(pool_->Pending() - ahead / 2 - 1, std::chrono::milliseconds(20));
       while (std::optional<Decoded> decoded = pool_->TakeOldest(pool_->Pending() > ahead)) {
         Take(std::move(*decoded));
       }

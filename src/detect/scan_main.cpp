@@ -118,6 +118,7 @@ class ConsoleScan final : public ScanWindow {
   ConsoleScan(bool json, bool terminal, QByteArray workingFolder)
       : json_(json), terminal_(terminal), workingFolder_(std::move(workingFolder)) {
     clock_.start();
+    flushClock_.start();
   }
 
   void AppendRow(DetectionRow row) override {
@@ -126,12 +127,13 @@ class ConsoleScan final : public ScanWindow {
     const std::string line = ReportLine(row, json_, workingFolder_, records_);
     ClearProgress();
     std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    FlushNowAndThen();
   }
 
   int64_t RowCount() const override { return rows_; }
 
   void SetStatusText(const QString& text) override {
+    FlushNowAndThen();
     if (!terminal_ || clock_.elapsed() < 100) return;
     clock_.restart();
     std::fprintf(stderr, "\r\033[K%s", text.toLocal8Bit().constData());
@@ -139,7 +141,7 @@ class ConsoleScan final : public ScanWindow {
     progressShown_ = true;
   }
 
-  void ProcessMessages() override {}
+  void ProcessMessages() override { FlushNowAndThen(); }
 
   void ReportUnreadableFolder(const std::string& path, int error) override {
     ClearProgress();
@@ -147,6 +149,14 @@ class ConsoleScan final : public ScanWindow {
   }
 
   bool cutOnly = false;
+
+  // Into a pipe or a file, lines go out at least every 50 ms rather than
+  // one write each (a terminal gets each line as it ends anyway).
+  void FlushNowAndThen() {
+    if (flushClock_.elapsed() < 50) return;
+    std::fflush(stdout);
+    flushClock_.restart();
+  }
 
   void ClearProgress() {
     if (!progressShown_) return;
@@ -162,6 +172,7 @@ class ConsoleScan final : public ScanWindow {
   bool progressShown_ = false;
   int64_t rows_ = 0;
   QElapsedTimer clock_;
+  QElapsedTimer flushClock_;
 };
 
 int Usage(const char* message) {

@@ -86,17 +86,20 @@ void EmitMessage(j_common_ptr cinfo, int level) {
 }
 
 // Where decoded rows go: a whole picture, or a scaler that keeps only the
-// output. Begin is told the decoded size before the first row.
+// output. Begin is told the decoded size and the bytes a pixel (3 for RGB,
+// 4 with a fourth byte to ignore, when the sink asked for that) before the
+// first row.
 class RowSink {
  public:
   virtual ~RowSink() = default;
-  virtual void Begin(int width, int height) = 0;
-  virtual void Row(int y, const uint8_t* rgb) = 0;
+  virtual bool WantsFourBytes() const { return false; }
+  virtual void Begin(int width, int height, int bytesPerPixel) = 0;
+  virtual void Row(int y, const uint8_t* pixels) = 0;
 };
 
 class PictureSink final : public RowSink {
  public:
-  void Begin(int width, int height) override {
+  void Begin(int width, int height, int) override {
     image.width = width;
     image.height = height;
     image.pixels.assign(size_t(width) * size_t(height) * 3, 0);  // rows that never come stay black
@@ -110,15 +113,19 @@ class PictureSink final : public RowSink {
 
 class NoSink final : public RowSink {
  public:
-  void Begin(int, int) override {}
+  void Begin(int, int, int) override {}
   void Row(int, const uint8_t*) override {}
 };
 
 class ScalingSink final : public RowSink {
  public:
   ScalingSink(int width, int height) : width_(width), height_(height) {}
-  void Begin(int width, int height) override { scaler_ = std::make_unique<RowScaler>(width, height, width_, height_); }
-  void Row(int, const uint8_t* rgb) override { scaler_->AddRow(rgb); }
+  // Pixels of 4 bytes let the scaler weigh two at once without unpacking them.
+  bool WantsFourBytes() const override { return true; }
+  void Begin(int width, int height, int bytesPerPixel) override {
+    scaler_ = std::make_unique<RowScaler>(width, height, width_, height_, bytesPerPixel);
+  }
+  void Row(int, const uint8_t* pixels) override { scaler_->AddRow(pixels); }
   RgbImage Finish() { return scaler_ ? scaler_->Finish() : RgbImage{}; }
 
  private:
@@ -152,6 +159,7 @@ struct Progress {
   jpeg_progress_mgr pub{};
   FileSource* file = nullptr;  // null for a picture in memory
   bool stopped = false;
+  unsigned calls = 0;
   std::chrono::steady_clock::time_point lastAsked = std::chrono::steady_clock::now();
 };
 
@@ -169,6 +177,8 @@ void MonitorProgress(j_common_ptr common) {
   auto* progress = reinterpret_cast<Progress*>(cinfo->progress);
   FileSource* file = progress->file;
   if (!file || progress->stopped || !file->keepGoing || !*file->keepGoing) return;
+  // It is called for every row read out; the clock is not free either.
+  if (++progress->calls % 16 != 0) return;
   const auto now = std::chrono::steady_clock::now();
   if (now - progress->lastAsked < kAskInterval) return;
   progress->lastAsked = now;
@@ -195,6 +205,7 @@ struct Session {
   std::vector<uint8_t> row;
   std::vector<uint8_t> rgb;
   bool findEnd = false;   // read on to the end marker once the rows are out
+  bool greyTail = false;  // rows past the end of a cut picture may be made without the library
   bool rowsDone = false;  // every row is out; what fails now is only the end
   bool endFailed = false;
 
@@ -281,6 +292,9 @@ bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink&
       break;
     default:
       cinfo.out_color_space = JCS_RGB;
+#ifdef JCS_EXTENSIONS
+      if (sink.WantsFourBytes()) cinfo.out_color_space = JCS_EXT_RGBX;
+#endif
       break;
   }
   cinfo.scale_num = unsigned(ChooseScale(cinfo, request));
@@ -293,16 +307,33 @@ bool Run(Session& s, SetSource setSource, const DecodeRequest& request, RowSink&
   }
   jpeg_start_decompress(&cinfo);
 
-  sink.Begin(int(cinfo.output_width), int(cinfo.output_height));
-  const bool direct = cinfo.out_color_space == JCS_RGB;
+  const bool direct = cinfo.out_color_space != JCS_GRAYSCALE && cinfo.out_color_space != JCS_CMYK;
+  sink.Begin(int(cinfo.output_width), int(cinfo.output_height), direct ? cinfo.output_components : 3);
   // Rows start one byte past an aligned address: libjpeg-turbo writes aligned
   // rows with non-temporal stores, which push them out of the cache just
   // before the sink reads them.
   s.row.resize(size_t(cinfo.output_width) * size_t(cinfo.output_components) + 1);
   uint8_t* const row = s.row.data() + 1;
   if (!direct) s.rgb.resize(size_t(cinfo.output_width) * 3);
+  // Past the end of the data of a cut picture in one scan the library
+  // decodes blocks of nothing: all their coefficients zero, mid-grey in
+  // every channel. Two rows of blocks after the end (one for the blocks
+  // the end fell in, one for the chroma upsampling's reach), every row is
+  // exactly grey, and the rows are made here without decoding them.
+#if JPEG_LIB_VERSION >= 70
+  const int blockRowHeight = cinfo.max_v_samp_factor * cinfo.min_DCT_v_scaled_size;
+#else
+  const int blockRowHeight = cinfo.max_v_samp_factor * cinfo.min_DCT_scaled_size;
+#endif
+  const bool greyTail = s.greyTail && !cinfo.progressive_mode && !cinfo.arith_code &&
+                        !jpeg_has_multiple_scans(&cinfo) && cinfo.jpeg_color_space == JCS_YCbCr && direct;
   while (cinfo.output_scanline < cinfo.output_height) {
     const int y = int(cinfo.output_scanline);
+    if (greyTail && s.errors.sawEof && int64_t(y) >= (int64_t(s.errors.endRow) + 2) * blockRowHeight) {
+      std::fill(s.row.begin(), s.row.end(), uint8_t(CENTERJSAMPLE));
+      for (int rest = y; rest < int(cinfo.output_height); ++rest) sink.Row(rest, row);
+      break;
+    }
     JSAMPROW rowPointer = row;
     if (jpeg_read_scanlines(&cinfo, &rowPointer, 1) != 1) break;
     if (!direct) ConvertRow(cinfo, row, s.rgb.data());
@@ -394,7 +425,8 @@ bool UseFile(Session& s, int fd, const std::function<bool()>& keepGoing, std::st
     if (error) *error = "empty file";
     return false;
   }
-  s.source = std::make_unique<FileSource>();
+  // Its 64 KB buffer is filled before it is read; zeroing it per file costs.
+  s.source = std::make_unique_for_overwrite<FileSource>();
   FileSource& source = *s.source;
   source.fd = fd;
   source.size = st.st_size;
@@ -416,6 +448,7 @@ bool DecodeOpenFile(Session& session, const DecodeRequest& request, RowSink& sin
   const long workSpace = thumbnail ? ThumbnailWorkSpace(session.source->dataEnd) : kDecodeWorkSpace;
   jpeg_source_mgr* source = &session.source->pub;
   session.findEnd = check != nullptr;
+  session.greyTail = thumbnail || check;
   if (check) session.source->chunk = kCareful;
   if (!Run(session, [source](jpeg_decompress_struct& cinfo) { cinfo.src = source; }, request, sink, workSpace)) {
     if (error) *error = session.errors.message;
@@ -480,6 +513,19 @@ std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int he
   return thumbnail;
 }
 
+std::optional<RgbImage> MakeThumbnail(int fd, int width, int height, std::string* error,
+                                      const std::function<bool()>& keepGoing, JpegCheck* check) {
+  ScalingSink sink(width, height);
+  auto session = std::make_unique<Session>();
+  if (!UseFile(*session, fd, keepGoing, error) ||
+      !DecodeOpenFile(*session, DecodeRequest{width, height}, sink, error, true, check)) {
+    return std::nullopt;
+  }
+  RgbImage thumbnail = sink.Finish();
+  if (thumbnail.empty()) return std::nullopt;
+  return thumbnail;
+}
+
 bool CheckJpeg(const uint8_t* data, size_t size, JpegCheck& check, std::string* error) {
   if (size == 0) {
     if (error) *error = "empty file";
@@ -488,6 +534,7 @@ bool CheckJpeg(const uint8_t* data, size_t size, JpegCheck& check, std::string* 
   auto session = std::make_unique<Session>();
   UseMemory(*session, data, size, kCareful);
   session->findEnd = true;
+  session->greyTail = true;
   NoSink sink;
   if (!Run(*session, [&](jpeg_decompress_struct& cinfo) { cinfo.src = &session->memory->pub; }, kSmallest, sink,
            kDecodeWorkSpace)) {

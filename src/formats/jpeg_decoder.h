@@ -73,6 +73,10 @@ std::optional<RgbImage> DecodeJpegFile(const std::string& path, DecodeRequest re
 std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height,
                                       std::string* error = nullptr,
                                       const std::function<bool()>& keepGoing = nullptr, JpegCheck* check = nullptr);
+// The same for a regular file open already, read with pread; the
+// descriptor stays open.
+std::optional<RgbImage> MakeThumbnail(int fd, int width, int height, std::string* error = nullptr,
+                                      const std::function<bool()>& keepGoing = nullptr, JpegCheck* check = nullptr);
 
 // Decodes at 1/8 scale and keeps no picture: every byte of entropy-coded
 // data is still read, so a stream that runs out or is corrupt is found as

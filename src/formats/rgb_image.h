@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace yuragi {
@@ -24,40 +25,39 @@ RgbImage ResizeSmooth(const RgbImage& source, int width, int height);
 // picture never needs to be held whole: memory follows the output size
 // (and a few rows of output width), not the source's pixels. Each output
 // row is made as soon as its last source row is in. Rows that never
-// arrive count as black.
+// arrive count as black. Source pixels take 3 bytes (RGB) or 4 (RGB and
+// one byte that is ignored, as the decoder can give them).
 class RowScaler {
  public:
-  RowScaler(int sourceWidth, int sourceHeight, int width, int height);
+  RowScaler(int sourceWidth, int sourceHeight, int width, int height, int bytesPerPixel = 3);
+  ~RowScaler();
   RowScaler(const RowScaler&) = delete;
   RowScaler& operator=(const RowScaler&) = delete;
 
-  void AddRow(const uint8_t* rgb);
+  void AddRow(const uint8_t* pixels);
   RgbImage Finish();
 
-  // The source positions and fixed-point weights behind each output
-  // position along one axis: every position gets the same number of
-  // weights (zeros where fewer are needed), so the inner loop has a fixed
-  // length and no branch to mispredict.
-  struct Axis {
-    int taps = 0;
-    std::vector<int> first;         // by output position
-    std::vector<uint16_t> weights;  // taps per output position, summing to 4096
-    std::vector<int> last;          // last source position with a weight
-  };
+  struct Axis;
 
  private:
   void MakeRow(int target);
 
+  int sourceWidth_;
   int sourceHeight_;
   int width_;
   int height_;
+  int bytesPerPixel_;
   int nextRow_ = 0;
   int nextTarget_ = 0;
-  Axis columns_;
-  Axis rows_;
-  std::vector<uint64_t> packed_;  // the source row, channels spread apart
-  std::vector<uint16_t> recent_;  // the last rows_.taps source rows scaled across, 8 fraction bits
-  std::vector<uint32_t> sums_;    // one output row
+  bool padRows_ = false;  // rows are copied to 4 bytes a pixel and padded first
+  std::shared_ptr<const Axis> columns_;
+  std::shared_ptr<const Axis> rows_;
+  size_t stride_ = 0;               // of a scaled row, in 16-bit values (3 a pixel, padded)
+  std::vector<uint8_t> quad_;       // a source row at 4 bytes a pixel, when padRows_
+  std::vector<int16_t> recent_;     // the last rows_->taps source rows scaled across
+  std::vector<uint8_t> made_;       // one output row, padded as a scaled row
+  std::vector<const int16_t*> sources_;  // the rows an output row is made from
+  std::vector<uint32_t> pairs_;          // and their weights, two at a time
   RgbImage out_;
 };
 

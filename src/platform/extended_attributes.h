@@ -13,4 +13,9 @@ namespace yuragi {
 std::optional<std::string> ReadExtendedAttribute(const std::string& path, const char* name, size_t maxSize,
                                                  std::string* error);
 
+// False only when the file surely has no extended attribute at all (links
+// followed): its list of names is empty. Asking costs one call where reading
+// each name costs one per name.
+bool MayHaveExtendedAttributes(const std::string& path);
+
 }  // namespace yuragi

@@ -26,4 +26,6 @@ std::optional<std::string> ReadExtendedAttribute(const std::string& path, const 
   return std::nullopt;
 }
 
+bool MayHaveExtendedAttributes(const std::string& path) { return ::listxattr(path.c_str(), nullptr, 0) != 0; }
+
 }  // namespace yuragi

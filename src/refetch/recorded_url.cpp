@@ -211,7 +211,11 @@ SourceUrl UrlRecords::Lookup(const QByteArray& path) {
     result.request = RecordedRequestUrl(url);
     return true;
   };
-  const auto attribute = [&](const char* name) {
+  // Most files carry no attribute at all: one look at the list of names
+  // spares reading each name.
+  const bool anyAttribute = MayHaveExtendedAttributes(file);
+  const auto attribute = [&](const char* name) -> std::optional<std::string> {
+    if (!anyAttribute) return std::nullopt;
     std::string error;
     std::optional<std::string> value = ReadExtendedAttribute(file, name, kMaxRecord, &error);
     notes.Add(error);
