@@ -236,14 +236,17 @@ class FetchEngine::Impl {
       return Fail(error, "cannot set up the HTTP library");
     }
     started_ = true;
+    if (hooks_.wakeFd >= 0 && watcher_.socket) watcher_.socket(hooks_.wakeFd, kWatchIn);
     Pump();
     return true;
   }
 
   void OnSocket(int fd, int events) {
     if (!started_ || finished_) return;
-    int running = 0;
-    curl_multi_socket_action(multi_.get(), fd, events, &running);
+    if (fd != hooks_.wakeFd) {
+      int running = 0;
+      curl_multi_socket_action(multi_.get(), fd, events, &running);
+    }
     Pump();
   }
 
@@ -320,7 +323,11 @@ class FetchEngine::Impl {
       }
     } while (again_);
     pumping_ = false;
-    if (running_.empty() && queue_.empty()) finished_ = true;
+    const bool outstanding = hooks_.collect && hooks_.collect();
+    if (running_.empty() && queue_.empty() && !outstanding) {
+      finished_ = true;
+      if (hooks_.wakeFd >= 0 && watcher_.socket) watcher_.socket(hooks_.wakeFd, kWatchRemove);
+    }
     Report();
     ArmTimer();
   }
