@@ -3,14 +3,14 @@
 #include <sys/eventfd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <system_error>
 #include <utility>
 
 namespace yuragi {
 
-OrderedWorker::OrderedWorker(size_t limit) : limit_(limit == 0 ? 1 : limit) {}
+OrderedWorker::OrderedWorker(int threads, size_t limit)
+    : threadCount_(threads < 1 ? 1 : threads), limit_(limit == 0 ? 1 : limit) {}
 
 OrderedWorker::~OrderedWorker() {
   {
@@ -18,7 +18,7 @@ OrderedWorker::~OrderedWorker() {
     stop_ = true;
   }
   changed_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  for (std::thread& thread : threads_) thread.join();
 }
 
 bool OrderedWorker::Start(std::string* error) {
@@ -28,36 +28,48 @@ bool OrderedWorker::Start(std::string* error) {
     return false;
   }
   try {
-    thread_ = std::thread([this] { Run(); });
+    for (int i = 0; i < threadCount_; ++i) threads_.emplace_back([this] { Run(); });
   } catch (const std::system_error& failure) {
-    if (error) *error = failure.what();
-    return false;
+    // The threads already running are enough.
+    if (threads_.empty()) {
+      if (error) *error = failure.what();
+      return false;
+    }
   }
   return true;
 }
 
 void OrderedWorker::Submit(Job job) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return busy_ < limit_ || stop_; });
+  // Only what the threads still have to do counts: the ends wait for the
+  // caller itself to collect them.
+  changed_.wait(lock, [this] { return unfinished_ < limit_ || stop_; });
   if (stop_) return;
-  waiting_.push_back(std::move(job));
-  ++busy_;
+  waiting_.emplace_back(next_++, std::move(job));
+  ends_.emplace_back();
+  ++unfinished_;
   changed_.notify_all();
 }
 
 bool OrderedWorker::Collect() {
-  // Read first: a job that ends after the swap below wakes the owner again.
+  // Read first: a job that ends after the look below wakes the owner again.
   uint64_t count = 0;
   while (wake_ && ::read(wake_->get(), &count, sizeof count) < 0 && errno == EINTR) {
   }
-  std::deque<std::function<void()>> ends;
+  std::vector<std::function<void()>> ready;
   bool outstanding = false;
   {
     const std::lock_guard lock(mutex_);
-    ends.swap(done_);
-    outstanding = busy_ > 0;
+    while (!ends_.empty() && ends_.front()) {
+      ready.push_back(std::move(*ends_.front()));
+      ends_.pop_front();
+      ++first_;
+    }
+    outstanding = !ends_.empty();
   }
-  for (std::function<void()>& end : ends) end();
+  for (std::function<void()>& end : ready) {
+    if (end) end();
+  }
   return outstanding;
 }
 
@@ -66,17 +78,19 @@ void OrderedWorker::Run() {
   for (;;) {
     changed_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
     if (stop_) return;
-    Job job = std::move(waiting_.front());
+    auto [number, job] = std::move(waiting_.front());
     waiting_.pop_front();
     lock.unlock();
     std::function<void()> end = job();
     job = nullptr;  // what it held (a temporary file) goes here, off the owner's thread
     lock.lock();
-    done_.push_back(std::move(end));
-    --busy_;
+    ends_[size_t(number - first_)] = std::move(end);
+    --unfinished_;
     changed_.notify_all();
-    const uint64_t one = 1;
-    while (::write(wake_->get(), &one, sizeof one) < 0 && errno == EINTR) {
+    if (number == first_) {
+      const uint64_t one = 1;
+      while (::write(wake_->get(), &one, sizeof one) < 0 && errno == EINTR) {
+      }
     }
   }
 }

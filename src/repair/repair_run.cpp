@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <mutex>
 #include <set>
 #include <utility>
 
@@ -113,6 +114,9 @@ class MappedBody {
 // Bodies received and waiting for their check, beyond which the transfers
 // wait: each holds a temporary file and its cut file's bytes.
 constexpr size_t kChecksWaiting = 16;
+// Threads that check and save: a save mostly waits for the disk (fsync),
+// so several at once keep up with the transfers where one does not.
+constexpr int kCheckThreads = 4;
 
 }  // namespace
 
@@ -150,11 +154,11 @@ class RepairSession::Impl {
     }
     FetchHooks fetchHooks;
     fetchHooks.finished = [this](size_t item, FetchOutcome&& outcome) { Finished(wanted_[item], std::move(outcome)); };
-    // Bodies are checked and saved on a thread of their own while the
+    // Bodies are checked and saved on threads of their own while the
     // transfers go on; their reports come back in the order the transfers
-    // ended. Without that thread they are checked where they end.
+    // ended. Without those threads they are checked where they end.
     if (!items.empty()) {
-      worker_ = std::make_unique<OrderedWorker>(kChecksWaiting);
+      worker_ = std::make_unique<OrderedWorker>(kCheckThreads, kChecksWaiting);
       std::string ignored;
       if (worker_->Start(&ignored)) {
         fetchHooks.wakeFd = worker_->WakeFd();
@@ -389,8 +393,14 @@ class RepairSession::Impl {
     const RepairCandidate& file = files_[index];
     const CutFilePlace& place = places_[index];
     std::string why;
-    if (!options_.backupDir.empty() &&
-        !BackupCutFile(file.path, file.root, options_.backupDir, old, place.modified, &why)) {
+    bool backedUp = true;
+    if (!options_.backupDir.empty()) {
+      // Two cut files may want one backup name: the second takes ".1", which
+      // needs the first one's copy to be there.
+      const std::lock_guard lock(backupMutex_);
+      backedUp = BackupCutFile(file.path, file.root, options_.backupDir, old, place.modified, &why);
+    }
+    if (!backedUp) {
       why = "no backup: " + why;
     } else if (ReplaceCutFile(place, old, bytes, modified, &why)) {
       if (!why.empty()) entry.detail += (entry.detail.empty() ? "" : "; ") + why;
@@ -416,6 +426,7 @@ class RepairSession::Impl {
     long status;
   };
   std::vector<Deferred> deferred_;
+  mutable std::mutex backupMutex_;
   // Last, so that it is gone (its thread ended) before anything it uses.
   std::unique_ptr<OrderedWorker> worker_;
 };
