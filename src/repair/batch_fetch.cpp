@@ -338,7 +338,12 @@ class FetchEngine::Impl {
     const auto sooner = [&next](Clock::time_point when) { next = next ? std::min(*next, when) : when; };
     if (!finished_ && !running_.empty() && settings_.minSpeed > 0) sooner(nextCheck_);
     if (!finished_ && level_ == 0) {
-      for (size_t index : queue_) sooner(jobs_[index].notBefore);
+      // Only a wait that ends wants the timer: a file held back by the limits
+      // starts when a transfer ends, and asking for it now would spin.
+      const auto now = Clock::now();
+      for (size_t index : queue_) {
+        if (jobs_[index].notBefore > now) sooner(jobs_[index].notBefore);
+      }
     }
     if (!next) return watcher_.timer(-1);
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
