@@ -1,5 +1,9 @@
 #include "repair/batch_fetch.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -244,6 +248,7 @@ class FetchEngine::Impl {
   void OnSocket(int fd, int events) {
     if (!started_ || finished_) return;
     if (fd != hooks_.wakeFd) {
+      if (events & kSocketIn) AckAtOnce(fd);
       int running = 0;
       curl_multi_socket_action(multi_.get(), fd, events, &running);
     }
@@ -270,6 +275,18 @@ class FetchEngine::Impl {
   const FetchProgress& Progress() const { return progress_; }
 
  private:
+  // A server that writes an answer's header and body apart and holds back
+  // small segments (Nagle) sends the body only once the header is
+  // acknowledged, which on a reused connection the system delays by up to
+  // 40 ms. Acknowledging what has come before it is read spares that wait;
+  // where the option does not apply (not TCP), nothing changes.
+  static void AckAtOnce(int fd) {
+#ifdef TCP_QUICKACK
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
+  }
+
   static int OnCurlSocket(CURL*, curl_socket_t fd, int what, void* self, void*) {
     auto& impl = *static_cast<Impl*>(self);
     if (impl.watcher_.socket) impl.watcher_.socket(int(fd), what);
