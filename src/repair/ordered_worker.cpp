@@ -1,8 +1,10 @@
 #include "repair/ordered_worker.h"
 
+#include <pthread.h>
 #include <sys/eventfd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -74,6 +76,12 @@ bool OrderedWorker::Collect() {
 }
 
 void OrderedWorker::Run() {
+  // Ctrl-C and the like go to the owner's thread, whose loop watches for them;
+  // here they would only break a system call of a check.
+  sigset_t interrupts;
+  sigemptyset(&interrupts);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&interrupts, signal);
+  pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);  // failing, they may land here as on any thread
   std::unique_lock lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
