@@ -225,7 +225,7 @@ class RepairSession::Impl {
   }
 
   // What a finished transfer comes to; touches nothing of the session but
-  // the file on disk, so it may run on the worker's thread.
+  // the file on disk, so it may run on a check thread.
   struct Checked {
     size_t index = 0;
     ReportEntry entry;
