@@ -92,6 +92,9 @@ Run Spawn(const std::vector<std::string>& argv, const std::string& input = {}) {
 int main(int argc, char** argv) {
   PrintLoadAverage();
   const std::string repair = argc > 1 ? argv[1] : "./yuragimaru-repair";
+  // A second build, timed in the same rounds as the first, for before/after.
+  const std::string earlier = argc > 2 ? argv[2] : "";
+  const int rounds = earlier.empty() ? 3 : 5;
   QTemporaryDir work;
   if (work.path().contains('.')) {
     std::fprintf(stderr, "repair_bench: the temporary folder's name must hold no dot\n");
@@ -187,14 +190,21 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < cuts.size(); ++i) list += scratch + "/" + std::to_string(i) + ".jpg " + cuts[i].url + "\n";
   std::vector<double> a;
   std::vector<double> b;
+  std::vector<double> e;
   long peakKb = 0;
   uint64_t fetched = 0;
   int repaired = 0;
   bool failed = false;  // a run that did not do the work makes the figures meaningless
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < rounds; ++round) {
     const Run curl = Spawn({"xargs", "-P", "8", "-n", "2", "curl", "-s", "-o"}, list);
     failed = failed || curl.exitCode != 0;
     a.push_back(curl.seconds);
+    if (!earlier.empty()) {
+      recut();
+      const Run before = Spawn({earlier, "--json", "--jobs", "8", "--per-host", "2", root.toStdString()});
+      failed = failed || before.exitCode != 0;
+      e.push_back(before.seconds);
+    }
     recut();
     const Run run = Spawn({repair, "--json", "--jobs", "8", "--per-host", "2", root.toStdString()});
     b.push_back(run.seconds);
@@ -226,6 +236,8 @@ int main(int argc, char** argv) {
 
   std::sort(a.begin(), a.end());
   std::sort(b.begin(), b.end());
+  std::sort(e.begin(), e.end());
+  const size_t mid = size_t(rounds / 2);
   for (auto& server : servers) server->stop();
   for (std::thread& thread : threads) thread.join();
 
@@ -235,11 +247,14 @@ int main(int argc, char** argv) {
     smallest = std::min(smallest, picture.size());
     largest = std::max(largest, picture.size());
   }
-  std::printf("%d files of %zu-%zu KB (%.1f MB) under %d hosts, %d cut; 20 ms per response; medians of 3:\n",
-              kFiles, smallest / 1024, largest / 1024, double(treeBytes) / 1e6, kHosts, int(cuts.size()));
-  std::printf("  (a) xargs -P 8 curl -s -o, the %d URLs   %7.3f s\n", int(cuts.size()), a[1]);
-  std::printf("  (b) yuragimaru-repair --jobs 8 --per-host 2 %7.3f s   b/a = %.2f (target <= 1)\n", b[1],
-              b[1] / a[1]);
+  std::printf("%d files of %zu-%zu KB (%.1f MB) under %d hosts, %d cut; 20 ms per response; medians of %d:\n",
+              kFiles, smallest / 1024, largest / 1024, double(treeBytes) / 1e6, kHosts, int(cuts.size()), rounds);
+  std::printf("  (a) xargs -P 8 curl -s -o, the %d URLs   %7.3f s\n", int(cuts.size()), a[mid]);
+  std::printf("  (b) yuragimaru-repair --jobs 8 --per-host 2 %7.3f s   b/a = %.2f (target <= 1)\n", b[mid],
+              b[mid] / a[mid]);
+  if (!earlier.empty()) {
+    std::printf("      the same with %s %7.3f s   /a = %.2f\n", earlier.c_str(), e[mid], e[mid] / a[mid]);
+  }
   std::printf("      repaired %d of %d; fetched %.1f MB of %.1f MB whole = %.2f (target <= 0.6)\n", repaired,
               int(cuts.size()), double(fetched) / 1e6, double(cutWhole) / 1e6, double(fetched) / double(cutWhole));
   std::printf("      peak memory %.1f MB (target <= 100 MB)\n", double(peakKb) / 1024);

@@ -83,6 +83,12 @@ struct FetchHooks {
   std::function<bool(size_t index, std::string& bytes, std::string* error)> readLocal;
   // Called after every round of work (callers throttle what they show).
   std::function<void(const FetchProgress&)> progress;
+  // Work that finished handed on to another thread comes back here: the
+  // engine watches wakeFd (when not -1) beside its sockets and calls
+  // collect when it is readable and after every round. The engine is not
+  // finished while collect returns true (work still outstanding).
+  int wakeFd = -1;
+  std::function<bool()> collect;
   // Read by FetchAll only: 0 runs; 1 starts nothing new, lets running
   // transfers end; 2 abandons them. An engine driven from outside is told
   // through Interrupt.

@@ -1,10 +1,12 @@
 #include "repair/repair_run.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include <mutex>
 #include <set>
 #include <utility>
 
@@ -18,6 +20,7 @@
 #include "refetch/source_url.h"
 #include "repair/archive_repair.h"
 #include "repair/httrack_short_files.h"
+#include "repair/ordered_worker.h"
 #include "repair/repair_save.h"
 #include "repair/repair_verify.h"
 
@@ -77,13 +80,43 @@ Outcome OutcomeOf(Verdict verdict) {
   return Outcome::NotJpeg;
 }
 
-// The one place the received bytes are checked, as the cut file's format.
-Verification CheckReceived(const FetchOutcome& fetched, bool acceptChanged, PictureFormat format, std::string& body) {
-  if (!fetched.body || !fetched.body->ReadAll(body)) {
-    return {Verdict::NotJpeg, std::string("temporary file: ") + std::strerror(errno)};
-  }
-  return VerifyFetched(fetched.local, body, fetched.contentType, acceptChanged, format);
+// The one place the received bytes are checked, as the cut file's format:
+// read from the temporary file a block at a time, never whole.
+Verification CheckReceived(const FetchOutcome& fetched, bool acceptChanged, PictureFormat format) {
+  if (!fetched.body) return {Verdict::NotJpeg, "temporary file: no body"};
+  return VerifyFetchedFile(fetched.local, fetched.body->fd(), fetched.contentType, acceptChanged, format);
 }
+
+// A received body's bytes as the save needs them, mapped rather than copied.
+class MappedBody {
+ public:
+  explicit MappedBody(const SpoolFile& body) : size_(size_t(body.size())) {
+    if (size_ == 0) return;
+    void* at = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, body.fd(), 0);
+    if (at != MAP_FAILED) data_ = static_cast<const char*>(at);
+  }
+  ~MappedBody() {
+    if (data_) ::munmap(const_cast<char*>(data_), size_);
+  }
+  MappedBody(const MappedBody&) = delete;
+  MappedBody& operator=(const MappedBody&) = delete;
+  // Nothing, with errno set, when the file could not be mapped.
+  std::optional<std::string_view> Bytes() const {
+    if (!data_) return std::nullopt;
+    return std::string_view(data_, size_);
+  }
+
+ private:
+  size_t size_;
+  const char* data_ = nullptr;
+};
+
+// Bodies received and waiting for their check, beyond which the transfers
+// wait: each holds a temporary file and its cut file's bytes.
+constexpr size_t kChecksWaiting = 16;
+// Threads that check and save: a save mostly waits for the disk (fsync),
+// so several at once keep up with the transfers where one does not.
+constexpr int kCheckThreads = 4;
 
 }  // namespace
 
@@ -121,6 +154,19 @@ class RepairSession::Impl {
     }
     FetchHooks fetchHooks;
     fetchHooks.finished = [this](size_t item, FetchOutcome&& outcome) { Finished(wanted_[item], std::move(outcome)); };
+    // Bodies are checked and saved on threads of their own while the
+    // transfers go on; their reports come back in the order the transfers
+    // ended. Without those threads they are checked where they end.
+    if (!items.empty()) {
+      worker_ = std::make_unique<OrderedWorker>(kCheckThreads, kChecksWaiting);
+      std::string ignored;
+      if (worker_->Start(&ignored)) {
+        fetchHooks.wakeFd = worker_->WakeFd();
+        fetchHooks.collect = [this] { return worker_->Collect(); };
+      } else {
+        worker_.reset();
+      }
+    }
     fetchHooks.progress = hooks_.progress;
     fetchHooks.readLocal = [this](size_t item, std::string& bytes, std::string* error) {
       const size_t index = wanted_[item];
@@ -168,6 +214,35 @@ class RepairSession::Impl {
   }
 
   void Finished(size_t index, FetchOutcome&& fetched) {
+    if (!worker_) return Conclude(Check(index, std::move(fetched)));
+    // A std::function is copied: the outcome, which owns its temporary file, is shared.
+    auto outcome = std::make_shared<FetchOutcome>(std::move(fetched));
+    worker_->Submit([this, index, outcome]() -> std::function<void()> {
+      auto checked = std::make_shared<Checked>(Check(index, std::move(*outcome)));
+      outcome->body.reset();
+      return [this, checked] { Conclude(std::move(*checked)); };
+    });
+  }
+
+  // What a finished transfer comes to; touches nothing of the session but
+  // the file on disk, so it may run on a check thread.
+  struct Checked {
+    size_t index = 0;
+    ReportEntry entry;
+    bool deferred = false;  // left to the archive round
+    std::string local;
+    long status = 0;
+  };
+
+  void Conclude(Checked&& checked) {
+    if (checked.deferred) {
+      deferred_.push_back({checked.index, std::move(checked.entry), std::move(checked.local), checked.status});
+      return;
+    }
+    Emit(std::move(checked.entry), checked.index);
+  }
+
+  Checked Check(size_t index, FetchOutcome&& fetched) const {
     ReportEntry entry = Entry(index, Outcome::TransferFailed);
     entry.bytes = fetched.received;
     entry.detail = fetched.error;
@@ -182,13 +257,12 @@ class RepairSession::Impl {
       entry.detail = why + (entry.detail.empty() ? "" : "; " + entry.detail);
     }
     if (ArchiveOn() && OriginFailed(fetched.end, fetched.status, entry.outcome)) {
-      deferred_.push_back({index, std::move(entry), std::move(fetched.local), fetched.status});
-      return;
+      return {index, std::move(entry), true, std::move(fetched.local), fetched.status};
     }
-    Emit(std::move(entry), index);
+    return {index, std::move(entry), false, {}, 0};
   }
 
-  void Settle(size_t index, const FetchOutcome& fetched, ReportEntry& entry) {
+  void Settle(size_t index, const FetchOutcome& fetched, ReportEntry& entry) const {
     switch (fetched.end) {
       case FetchEnd::Received:
         Received(index, fetched, entry);
@@ -279,21 +353,26 @@ class RepairSession::Impl {
 
  private:
 
-  void Received(size_t index, const FetchOutcome& fetched, ReportEntry& entry) {
-    std::string body;
-    const Verification check = CheckReceived(fetched, options_.fetch.acceptChanged, files_[index].format, body);
+  void Received(size_t index, const FetchOutcome& fetched, ReportEntry& entry) const {
+    const Verification check = CheckReceived(fetched, options_.fetch.acceptChanged, files_[index].format);
     entry.outcome = OutcomeOf(check.verdict);
     entry.detail = check.detail;
     if (entry.outcome != Outcome::Repaired && entry.outcome != Outcome::ReplacedChanged) return;
     entry.resumed = fetched.resumed;
     entry.saved = fetched.saved;
-    if (!Save(index, fetched.local, body, fetched.lastModified, entry)) {
+    const MappedBody mapped(*fetched.body);
+    const std::optional<std::string_view> body = mapped.Bytes();
+    if (!body) {
+      entry.outcome = Outcome::SaveFailed;
+      entry.detail = std::string("temporary file: ") + std::strerror(errno);
+    }
+    if (!body || !Save(index, fetched.local, *body, fetched.lastModified, entry)) {
       entry.resumed = false;
       entry.saved = 0;
     }
   }
 
-  void Close(size_t index, const std::string& local, long status, ReportEntry& entry) {
+  void Close(size_t index, const std::string& local, long status, ReportEntry& entry) const {
     std::string why = "only a JPEG can be closed";
     const std::optional<std::string> closed =
         files_[index].format == PictureFormat::Jpeg ? CloseWithEndMarker(local, &why) : std::nullopt;
@@ -309,13 +388,19 @@ class RepairSession::Impl {
     }
   }
 
-  bool Save(size_t index, const std::string& old, const std::string& bytes, std::optional<std::time_t> modified,
-            ReportEntry& entry) {
+  bool Save(size_t index, const std::string& old, std::string_view bytes, std::optional<std::time_t> modified,
+            ReportEntry& entry) const {
     const RepairCandidate& file = files_[index];
     const CutFilePlace& place = places_[index];
     std::string why;
-    if (!options_.backupDir.empty() &&
-        !BackupCutFile(file.path, file.root, options_.backupDir, old, place.modified, &why)) {
+    bool backedUp = true;
+    if (!options_.backupDir.empty()) {
+      // Two cut files may want one backup name: the second takes ".1", which
+      // needs the first one's copy to be there.
+      const std::lock_guard lock(backupMutex_);
+      backedUp = BackupCutFile(file.path, file.root, options_.backupDir, old, place.modified, &why);
+    }
+    if (!backedUp) {
       why = "no backup: " + why;
     } else if (ReplaceCutFile(place, old, bytes, modified, &why)) {
       if (!why.empty()) entry.detail += (entry.detail.empty() ? "" : "; ") + why;
@@ -341,6 +426,9 @@ class RepairSession::Impl {
     long status;
   };
   std::vector<Deferred> deferred_;
+  mutable std::mutex backupMutex_;
+  // Last, so that it is gone (its thread ended) before anything it uses.
+  std::unique_ptr<OrderedWorker> worker_;
 };
 
 RepairSession::RepairSession(std::vector<RepairCandidate> files, const RepairOptions& options, RepairHooks hooks,

@@ -64,7 +64,10 @@ struct RepairHooks {
 
 // One repair of a list of files: fetches, checks and replaces every
 // candidate, reporting each as it ends. Driven by its engine's event loop
-// (see FetchEngine): set the engine's watcher, then Start.
+// (see FetchEngine): set the engine's watcher, then Start. Received bodies
+// are checked and saved on threads of the session's own; their reports
+// still come on the loop's thread, in the order the transfers ended, and
+// the engine finishes only after the last of them.
 class RepairSession {
  public:
   // The totals start from initial (what the walk counted).

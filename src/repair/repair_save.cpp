@@ -185,7 +185,7 @@ bool ReadCutFile(const std::string& root, const std::string& path, std::string& 
   return true;
 }
 
-bool ReplaceCutFile(const CutFilePlace& place, const std::string& old, const std::string& bytes,
+bool ReplaceCutFile(const CutFilePlace& place, const std::string& old, std::string_view bytes,
                     std::optional<std::time_t> modified, std::string* error) {
   std::string why;
   auto folder = std::make_unique<UniqueFd>(::open(place.root.c_str(), OpenFlags(true)));

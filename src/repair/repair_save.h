@@ -6,6 +6,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace yuragi {
@@ -49,7 +50,7 @@ bool ReadCutFile(const std::string& root, const std::string& path, std::string& 
 // the time modified (the server's Last-Modified) when that is not in the
 // future and the file system keeps it, else its old time, and a note in
 // *error says which. True once the new bytes are in place.
-bool ReplaceCutFile(const CutFilePlace& place, const std::string& old, const std::string& bytes,
+bool ReplaceCutFile(const CutFilePlace& place, const std::string& old, std::string_view bytes,
                     std::optional<std::time_t> modified, std::string* error);
 
 // Keeps a copy of the cut file under backupDir at its path relative to the
