@@ -163,10 +163,7 @@ class DecodePool {
   // at most the given time.
   void WaitFor(size_t index, std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(mutex_);
-    Slot& slot = *order_[index];
-    awaited_ = &slot;
-    done_.wait_for(lock, limit, [&] { return slot.done; });
-    awaited_ = nullptr;
+    Await(*order_[index], lock, limit);
   }
 
   // The oldest result, once it is in; nothing when none is waiting or,
@@ -177,7 +174,7 @@ class DecodePool {
     Slot& oldest = *order_.front();
     if (!oldest.done) {
       if (!wait) return std::nullopt;
-      WaitFor(oldest, lock);
+      Await(oldest, lock, std::nullopt);
     }
     Decoded result = std::move(oldest.result);
     lock.unlock();
@@ -204,9 +201,14 @@ class DecodePool {
 
   // Workers wake the walk only for the result it waits for, so it sleeps
   // and wakes once for it rather than once for every file done.
-  void WaitFor(Slot& slot, std::unique_lock<std::mutex>& lock) {
+  void Await(Slot& slot, std::unique_lock<std::mutex>& lock, std::optional<std::chrono::milliseconds> limit) {
     awaited_ = &slot;
-    done_.wait(lock, [&] { return slot.done; });
+    const auto done = [&] { return slot.done; };
+    if (limit) {
+      done_.wait_for(lock, *limit, done);
+    } else {
+      done_.wait(lock, done);
+    }
     awaited_ = nullptr;
   }
 

@@ -458,13 +458,6 @@ bool DecodeOpenFile(Session& session, const DecodeRequest& request, RowSink& sin
   return true;
 }
 
-bool DecodeFileInto(const std::string& path, const DecodeRequest& request, const std::function<bool()>& keepGoing,
-                    RowSink& sink, std::string* error, bool thumbnail = false, JpegCheck* check = nullptr) {
-  auto session = std::make_unique<Session>();
-  if (!OpenFile(*session, path, keepGoing, error)) return false;
-  return DecodeOpenFile(*session, request, sink, error, thumbnail, check);
-}
-
 // Every scale covers 1 x 1: the smallest, 1/8, is chosen.
 constexpr DecodeRequest kSmallest{1, 1};
 
@@ -498,32 +491,38 @@ std::optional<RgbImage> DecodeJpeg(const uint8_t* data, size_t size, DecodeReque
 std::optional<RgbImage> DecodeJpegFile(const std::string& path, DecodeRequest request,
                                        std::string* error) {
   PictureSink sink;
-  if (!DecodeFileInto(path, request, nullptr, sink, error)) return std::nullopt;
+  auto session = std::make_unique<Session>();
+  if (!OpenFile(*session, path, nullptr, error) || !DecodeOpenFile(*session, request, sink, error, false, nullptr)) {
+    return std::nullopt;
+  }
   return std::move(sink.image);
 }
 
-std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height, std::string* error,
-                                      const std::function<bool()>& keepGoing, JpegCheck* check) {
+namespace {
+
+// The thumbnail of the file the session has open.
+std::optional<RgbImage> ThumbnailOf(Session& session, int width, int height, std::string* error, JpegCheck* check) {
   ScalingSink sink(width, height);
-  if (!DecodeFileInto(path, DecodeRequest{width, height}, keepGoing, sink, error, true, check)) {
-    return std::nullopt;
-  }
+  if (!DecodeOpenFile(session, DecodeRequest{width, height}, sink, error, true, check)) return std::nullopt;
   RgbImage thumbnail = sink.Finish();
   if (thumbnail.empty()) return std::nullopt;
   return thumbnail;
+}
+
+}  // namespace
+
+std::optional<RgbImage> MakeThumbnail(const std::string& path, int width, int height, std::string* error,
+                                      const std::function<bool()>& keepGoing, JpegCheck* check) {
+  auto session = std::make_unique<Session>();
+  if (!OpenFile(*session, path, keepGoing, error)) return std::nullopt;
+  return ThumbnailOf(*session, width, height, error, check);
 }
 
 std::optional<RgbImage> MakeThumbnail(int fd, int width, int height, std::string* error,
                                       const std::function<bool()>& keepGoing, JpegCheck* check) {
-  ScalingSink sink(width, height);
   auto session = std::make_unique<Session>();
-  if (!UseFile(*session, fd, keepGoing, error) ||
-      !DecodeOpenFile(*session, DecodeRequest{width, height}, sink, error, true, check)) {
-    return std::nullopt;
-  }
-  RgbImage thumbnail = sink.Finish();
-  if (thumbnail.empty()) return std::nullopt;
-  return thumbnail;
+  if (!UseFile(*session, fd, keepGoing, error)) return std::nullopt;
+  return ThumbnailOf(*session, width, height, error, check);
 }
 
 bool CheckJpeg(const uint8_t* data, size_t size, JpegCheck& check, std::string* error) {

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace yuragi {
 
@@ -22,6 +24,22 @@ class SpoolFile {
   int fd() const { return fd_; }
   // Every byte written, read back; false with errno set.
   bool ReadAll(std::string& bytes) const;
+  // Every byte written, mapped read-only for as long as this lives, so a
+  // large body is never copied whole.
+  class Mapping {
+   public:
+    explicit Mapping(const SpoolFile& file);
+    ~Mapping();
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+    // Nothing, with errno set, when the file could not be mapped.
+    std::optional<std::string_view> Bytes() const;
+
+   private:
+    size_t size_;
+    const char* data_ = nullptr;
+    bool mapped_ = false;
+  };
 
  private:
   explicit SpoolFile(int fd) : fd_(fd) {}

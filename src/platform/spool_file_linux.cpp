@@ -1,6 +1,7 @@
 #include "platform/spool_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +52,26 @@ bool SpoolFile::ReadAll(std::string& bytes) const {
     got += size_t(n);
   }
   return true;
+}
+
+SpoolFile::Mapping::Mapping(const SpoolFile& file) : size_(size_t(file.size())) {
+  if (size_ == 0) {  // nothing to map, and mmap refuses a length of 0
+    mapped_ = true;
+    return;
+  }
+  void* at = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, file.fd(), 0);
+  if (at == MAP_FAILED) return;
+  data_ = static_cast<const char*>(at);
+  mapped_ = true;
+}
+
+SpoolFile::Mapping::~Mapping() {
+  if (data_) ::munmap(const_cast<char*>(data_), size_);
+}
+
+std::optional<std::string_view> SpoolFile::Mapping::Bytes() const {
+  if (!mapped_) return std::nullopt;
+  return std::string_view(data_ ? data_ : "", size_);
 }
 
 }  // namespace yuragi

@@ -1,6 +1,5 @@
 #include "repair/repair_run.h"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -14,6 +13,7 @@
 
 #include "detect/folder_scan.h"
 #include "platform/paths.h"
+#include "platform/spool_file.h"
 #include "refetch/download.h"
 #include "refetch/httrack_cache.h"
 #include "refetch/recorded_url.h"
@@ -86,30 +86,6 @@ Verification CheckReceived(const FetchOutcome& fetched, bool acceptChanged, Pict
   if (!fetched.body) return {Verdict::NotJpeg, "temporary file: no body"};
   return VerifyFetchedFile(fetched.local, fetched.body->fd(), fetched.contentType, acceptChanged, format);
 }
-
-// A received body's bytes as the save needs them, mapped rather than copied.
-class MappedBody {
- public:
-  explicit MappedBody(const SpoolFile& body) : size_(size_t(body.size())) {
-    if (size_ == 0) return;
-    void* at = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, body.fd(), 0);
-    if (at != MAP_FAILED) data_ = static_cast<const char*>(at);
-  }
-  ~MappedBody() {
-    if (data_) ::munmap(const_cast<char*>(data_), size_);
-  }
-  MappedBody(const MappedBody&) = delete;
-  MappedBody& operator=(const MappedBody&) = delete;
-  // Nothing, with errno set, when the file could not be mapped.
-  std::optional<std::string_view> Bytes() const {
-    if (!data_) return std::nullopt;
-    return std::string_view(data_, size_);
-  }
-
- private:
-  size_t size_;
-  const char* data_ = nullptr;
-};
 
 // Bodies received and waiting for their check, beyond which the transfers
 // wait: each holds a temporary file and its cut file's bytes.
@@ -360,7 +336,7 @@ class RepairSession::Impl {
     if (entry.outcome != Outcome::Repaired && entry.outcome != Outcome::ReplacedChanged) return;
     entry.resumed = fetched.resumed;
     entry.saved = fetched.saved;
-    const MappedBody mapped(*fetched.body);
+    const SpoolFile::Mapping mapped(*fetched.body);
     const std::optional<std::string_view> body = mapped.Bytes();
     if (!body) {
       entry.outcome = Outcome::SaveFailed;
