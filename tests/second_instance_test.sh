@@ -5,9 +5,8 @@
 set -uo pipefail
 bin=$1
 work=$(mktemp -d)
-# The server picks a free display itself and writes its number when ready.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
+. "$(dirname "$0")/../scripts/xvfb.sh"
+xvfb_start "$work"; started=$?
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
@@ -17,9 +16,8 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
-for _ in $(seq 300); do [ -s "$work/display" ] && break; kill -0 "$xvfb" 2>/dev/null || break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=:$(head -n 1 "$work/display") XDG_RUNTIME_DIR=$work QT_QPA_PLATFORM=xcb
+[ "$started" -eq 0 ] || fail "Xvfb did not start"
+export DISPLAY=$display XDG_RUNTIME_DIR=$work QT_QPA_PLATFORM=xcb
 
 window_of() { timeout 20 xdotool search --sync --onlyvisible --pid "$1" 2>/dev/null | head -n 1; }
 

@@ -8,8 +8,8 @@ bin=$1
 server_bin=$2
 # No dot above the site: the URL rule would take that folder for the host.
 work=$(mktemp -d /tmp/yuragimaru-session-XXXXXX)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
+. "$(dirname "$0")/../scripts/xvfb.sh"
+xvfb_start "$work"; started=$?
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
@@ -20,10 +20,9 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
-for _ in $(seq 300); do [ -s "$work/display" ] && break; kill -0 "$xvfb" 2>/dev/null || break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
+[ "$started" -eq 0 ] || fail "Xvfb did not start"
 mkdir -p -m 700 "$work/run" "$work/tmp" "$work/app"
-export DISPLAY=:$(head -n 1 "$work/display") XDG_RUNTIME_DIR=$work/run TMPDIR=$work/tmp QT_QPA_PLATFORM=xcb
+export DISPLAY=$display XDG_RUNTIME_DIR=$work/run TMPDIR=$work/tmp QT_QPA_PLATFORM=xcb
 
 mkfifo "$work/control"
 "$server_bin" "$work" <"$work/control" >"$work/site" &
