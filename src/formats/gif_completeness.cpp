@@ -209,12 +209,7 @@ PictureCheck CheckGif(const ByteSource& source, const PictureCheckOptions& optio
   if (check.end == PictureEnd::Cut) check.dataEnd = source.size();
   if (check.end == PictureEnd::Complete && !options.decodeComplete) return check;
   const Decoded decoded = DecodeFrames(source, options, walk.lastFrameIndex, check);
-  check.rowsChecked = decoded.finished;
-  if (!check.decodes) {
-    check.present.reset();
-    check.error = decoded.message.empty() ? "no row decodes" : decoded.message;
-    return check;
-  }
+  if (!NoteRows(check, decoded.finished, decoded.message)) return check;
   if (check.end == PictureEnd::Cut) {
     if (check.atBlockBoundary) check.present = 1.0;
     if (!check.present) check.present = 0.0;

@@ -41,6 +41,14 @@ const char* PictureEndWord(PictureEnd end) {
   return "cut";
 }
 
+bool NoteRows(PictureCheck& check, bool allRows, const std::string& message) {
+  check.rowsChecked = allRows;
+  if (check.decodes) return true;
+  check.present.reset();
+  check.error = message.empty() ? "no row decodes" : message;
+  return false;
+}
+
 PictureCheck CheckPicture(PictureFormat format, const uint8_t* data, size_t size, const PictureCheckOptions& options) {
   return CheckSource(format, ByteSource(data, size), options);
 }

@@ -55,6 +55,11 @@ struct PictureCheck {
 
 const char* PictureEndWord(PictureEnd end);  // "complete", "trailing", "cut", "damaged"
 
+// For the format tests: notes whether the library decoded every row; false,
+// the check then undecodable with the library's message (or "no row
+// decodes") as its error, when it decoded not even one.
+bool NoteRows(PictureCheck& check, bool allRows, const std::string& message);
+
 // The test of format (PNG, GIF or WebP) over bytes in memory.
 PictureCheck CheckPicture(PictureFormat format, const uint8_t* data, size_t size,
                           const PictureCheckOptions& options = {});

@@ -219,12 +219,7 @@ PictureCheck CheckPng(const ByteSource& source, const PictureCheckOptions& optio
     return check;
   }
   const bool whole = DecodeRows(decode, options, check);
-  check.rowsChecked = whole;
-  if (!check.decodes) {
-    check.present.reset();
-    check.error = decode.message.empty() ? "no row decodes" : decode.message;
-    return check;
-  }
+  if (!NoteRows(check, whole, decode.message)) return check;
   if (!whole && !decode.dataEnded && !decode.stopped && check.end != PictureEnd::Cut) {
     // The chunks are all there, yet the picture inside them is not.
     check.end = PictureEnd::Damaged;

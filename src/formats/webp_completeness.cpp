@@ -275,12 +275,7 @@ PictureCheck CheckWebp(const ByteSource& source, const PictureCheckOptions& opti
   if (check.end == PictureEnd::Complete && !options.decodeComplete) return check;
   const Decoded decoded =
       walk.frames > 0 ? DecodeAnimation(source, options, walk, check) : DecodeStill(source, options, check);
-  check.rowsChecked = decoded.finished;
-  if (!check.decodes) {
-    check.present.reset();
-    check.error = decoded.message.empty() ? "no row decodes" : decoded.message;
-    return check;
-  }
+  if (!NoteRows(check, decoded.finished, decoded.message)) return check;
   if (check.end == PictureEnd::Cut) {
     // An animation's rows do not say how much of it is there; its frames do.
     if (!check.present && walk.frames == 0) check.present = 0.0;
