@@ -1,7 +1,6 @@
 // What telling cut, trailing and damaged files apart costs the walk: the
 // thumbnail decode of every listed file of scan_bench's trees, with and
 // without the classification. Prints medians and the ratio; see README.md.
-#include <sys/resource.h>
 
 #include <QTemporaryDir>
 #include <algorithm>
@@ -11,6 +10,7 @@
 
 #include "detect/folder_scan.h"
 #include "jpeg_writer.h"
+#include "median_time.h"
 #include "formats/jpeg_decoder.h"
 
 using namespace yuragi;
@@ -23,14 +23,6 @@ struct Pass {
   int decoded = 0;
   int cut = 0;
 };
-
-// CPU seconds of this process: steadier than wall time on a shared machine.
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 Pass Thumbnails(const std::vector<std::string>& paths, bool classify) {
   Pass pass;

@@ -146,13 +146,6 @@ double WindowRun(const QString& root, int64_t* rows, bool details = false, int r
   return seconds;
 }
 
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // CPU seconds of one call (user + system).
 double Cpu(const std::function<void()>& work) {
   const double before = CpuSeconds();
